@@ -1,0 +1,71 @@
+#include "login_record.h"
+
+#include <cstring>
+
+namespace {
+
+// Byte offsets of the fields the program reads; the rest of the record
+// (pid, id, host, session, microseconds, address, reserved) is skipped.
+constexpr std::size_t TYPE_OFFSET = 0;
+constexpr std::size_t LINE_OFFSET = 8;
+constexpr std::size_t USER_OFFSET = 44;
+constexpr std::size_t TERMINATION_OFFSET = 332;
+constexpr std::size_t EXIT_OFFSET = 334;
+constexpr std::size_t TIME_OFFSET = 340;
+
+static_assert(LINE_OFFSET + LOGIN_TEXT_SIZE <= USER_OFFSET);
+static_assert(TIME_OFFSET + 4 <= LOGIN_RECORD_SIZE);
+
+using record_bytes = std::span<const unsigned char, LOGIN_RECORD_SIZE>;
+
+// Integers are assembled from their bytes so the result does not depend on
+// the host's byte order; the unsigned-to-signed conversion is two's
+// complement (guaranteed since C++20).
+std::int16_t int16_at(record_bytes bytes, std::size_t offset) {
+    const auto value = static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+    return static_cast<std::int16_t>(value);
+}
+
+std::int32_t int32_at(record_bytes bytes, std::size_t offset) {
+    const std::uint32_t value =
+        std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8 |
+        std::uint32_t{bytes[offset + 2]} << 16 | std::uint32_t{bytes[offset + 3]} << 24;
+    return static_cast<std::int32_t>(value);
+}
+
+// A field whose text fills the whole width carries no NUL; its text is then
+// all of its bytes. The search stops at the field's end either way.
+login_text text_at(record_bytes bytes, std::size_t offset) {
+    login_text text;
+    const unsigned char* field = bytes.data() + offset;
+    const void* nul = std::memchr(field, '\0', LOGIN_TEXT_SIZE);
+    text.length = nul == nullptr
+                      ? LOGIN_TEXT_SIZE
+                      : static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - field);
+    std::memcpy(text.bytes.data(), field, text.length);
+    return text;
+}
+
+}  // namespace
+
+login_record decode_login_record(record_bytes bytes) {
+    login_record record;
+    record.type = int16_at(bytes, TYPE_OFFSET);
+    record.line = text_at(bytes, LINE_OFFSET);
+    record.user = text_at(bytes, USER_OFFSET);
+    record.termination = int16_at(bytes, TERMINATION_OFFSET);
+    record.exit = int16_at(bytes, EXIT_OFFSET);
+    record.time = int32_at(bytes, TIME_OFFSET);
+    return record;
+}
+
+login_read read_login_record(std::FILE* log) {
+    std::array<unsigned char, LOGIN_RECORD_SIZE> buffer;
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), log);
+    if (got != buffer.size()) {
+        // A short read is the end of the records unless the stream failed;
+        // a trailing part of a record may be a record still being appended.
+        return {std::ferror(log) != 0 ? read_status::failed : read_status::end, {}};
+    }
+    return {read_status::record, decode_login_record(buffer)};
+}
