@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string_view>
 
 #include "login_record.h"
@@ -20,15 +22,31 @@ inline constexpr int STATUS_NOT_STARTED = 1;
 // failed; the lines already written stand.
 inline constexpr int STATUS_FAILED = 255;
 
+// "Thu Jan  1 00:00:00 1970\n": for every 32-bit time the year has four
+// digits, so the time text is always this long.
+inline constexpr std::size_t TIME_TEXT_SIZE = 25;
+
 // Longest line: three 16-bit values with sign and ';', a full 32-byte line
-// text and ';', and the 25-byte time text.
-inline constexpr std::size_t REPORT_LINE_MAX = 3 * 7 + LOGIN_TEXT_SIZE + 1 + 25;
+// text and ';', and the time text.
+inline constexpr std::size_t REPORT_LINE_MAX = 3 * 7 + LOGIN_TEXT_SIZE + 1 + TIME_TEXT_SIZE;
 
 struct report_line {
-    std::array<char, REPORT_LINE_MAX> bytes{};
+    std::array<char, REPORT_LINE_MAX> bytes;  // only the first `length` are set
     std::size_t length = 0;
 
     std::string_view view() const { return {bytes.data(), length}; }
+};
+
+// The time text of the local minute that the last line fell in. Converting
+// to local time is most of the cost of a line, and records that follow each
+// other in a log are often in the same minute; a later record in the minute
+// then only has its seconds written. A scan keeps one; start it empty.
+struct time_text_cache {
+    enum class state { empty, unchecked, checked };
+    state status = state::empty;
+    std::int64_t minute_start = 0;  // epoch second at which the minute's second 0 falls
+    std::tm minute{};               // local time of the record that filled the cache
+    std::array<char, TIME_TEXT_SIZE> text{};
 };
 
 // True when the record's user text is exactly `user_name`, byte for byte.
@@ -38,6 +56,10 @@ bool selects_record(std::string_view user_name, const login_record& record);
 // record's time in local time, laid out as ctime(3) lays it out, in English
 // whatever the locale. Call tzset() once before the first line.
 report_line format_report_line(const login_record& record);
+
+// The same line, reusing and updating `cache`. The result never depends on
+// what the cache held.
+report_line format_report_line(const login_record& record, time_text_cache& cache);
 
 // Reads `log` to its end and writes to `out` the line of every record that
 // `user_name` selects, in log order. Stops early if a write fails. Returns

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "test_log.h"
@@ -53,6 +54,43 @@ TEST(FormatReportLine, Pieces) {
         SCOPED_TRACE(c.line);
         use_time_zone(c.tz);
         EXPECT_EQ(format_report_line(record_of(c.record)).view(), c.line);
+    }
+}
+
+// A scan reuses the time text of a minute for the records that fall in it.
+// Around changes of UTC offset, a leap second, old odd-second offsets and
+// times that step backwards, every line must be what a fresh conversion of
+// the record alone gives.
+TEST(FormatReportLine, ReusedMinutesMatchFreshConversions) {
+    struct {
+        const char* tz;
+        std::int32_t around;  // a transition
+    } const cases[] = {
+        {"Europe/Berlin", 1679792400},                           // 2023 spring forward
+        {"Europe/Berlin", 1698541200},                           // 2023 fall back
+        {"Australia/Lord_Howe", 1680361200},                     // half an hour back
+        {"Europe/Amsterdam", -1025745572},                       // 1937: +1:19:32 to +1:20
+        {"right/UTC", 1483228826},                               // the leap second ending 2016
+        {"AAA-0:19:32BBB-0:20,M3.5.0/2,M10.5.0/3", 1679794828},  // odd seconds, no zone file
+    };
+    const std::int32_t steps[] = {1, 7, 29, 59, 61, -13};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tz);
+        if (c.tz[0] != 'A') {
+            ASSERT_TRUE(std::filesystem::exists(std::string("/usr/share/zoneinfo/") + c.tz))
+                << "the zone files of Debian's tzdata are needed";
+        }
+        use_time_zone(c.tz);
+        for (const std::int32_t step : steps) {
+            time_text_cache cache;
+            const std::int32_t first = step > 0 ? c.around - 400 : c.around + 400;
+            for (std::int32_t t = first; t >= c.around - 400 && t <= c.around + 400; t += step) {
+                const login_record record = record_of({.time = t});
+                ASSERT_EQ(format_report_line(record, cache).view(),
+                          format_report_line(record).view())
+                    << "time " << t << ", step " << step;
+            }
+        }
     }
 }
 

@@ -18,7 +18,8 @@ inline constexpr std::size_t LOGIN_TEXT_SIZE = 32;
 
 // The text of a fixed-width field: its bytes before the first NUL, or all of
 // them when the field holds no NUL. Held in place, so a record owns its texts
-// without allocating.
+// without allocating. Only the first `length` bytes are the text; the rest
+// are the field's bytes after the NUL and mean nothing.
 struct login_text {
     std::array<char, LOGIN_TEXT_SIZE> bytes{};
     std::size_t length = 0;  // at most LOGIN_TEXT_SIZE
