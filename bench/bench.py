@@ -200,7 +200,7 @@ def plot(rows, logs, png):
     """Time against log size, log-log, for login-history and each peer."""
     series = {}
     for name, label, seconds, ratio, _ in rows:
-        if ratio is not None and "1% match" in name and not label.startswith("dd"):
+        if ratio is not None and "1% match" in name:
             series.setdefault(label.split()[0], []).append((logs[name][1], seconds))
     with tempfile.TemporaryDirectory() as scratch:
         commands = []
