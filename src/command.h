@@ -28,7 +28,8 @@ inline constexpr std::size_t TIME_TEXT_SIZE = 25;
 
 // Longest line: three 16-bit values with sign and ';', a full 32-byte line
 // text and ';', and the time text.
-inline constexpr std::size_t REPORT_LINE_MAX = 3 * 7 + LOGIN_TEXT_SIZE + 1 + TIME_TEXT_SIZE;
+inline constexpr std::size_t REPORT_LINE_MAX =
+    std::size_t{3} * 7 + LOGIN_TEXT_SIZE + 1 + TIME_TEXT_SIZE;
 
 struct report_line {
     std::array<char, REPORT_LINE_MAX> bytes;  // only the first `length` are set
