@@ -150,9 +150,16 @@ outcome run_in(const std::string& var_log, const scene& s, const std::vector<std
             !enter_private_var_log(var_log) || !route_stdout(s.output)) {
             _exit(SETUP_FAILED);
         }
-        if (s.as_nobody &&
-            (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0)) {
-            _exit(SETUP_FAILED);
+        if (s.as_nobody) {
+            // Opened while still root: the build may lie below a directory
+            // that the unprivileged user cannot enter, as a CI clone can.
+            const int program = open(argv[0], O_RDONLY | O_CLOEXEC);
+            if (program < 0 || setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 ||
+                setuid(NOBODY) != 0) {
+                _exit(SETUP_FAILED);
+            }
+            fexecve(program, argv.data(), envp.data());
+            _exit(EXEC_FAILED);
         }
         execvpe(argv[0], argv.data(), envp.data());
         _exit(EXEC_FAILED);

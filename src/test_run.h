@@ -17,7 +17,7 @@ struct scene {
     std::string log;  // the bytes of /var/log/wtmp
     log_kind kind = log_kind::file;
     mode_t mode = 0644;
-    bool as_nobody = false;  // run as user 65534 (needs root)
+    bool as_nobody = false;  // run as user 65534 (needs root; no wrapper)
     output_kind output = output_kind::captured;
     std::string tz = "UTC0";
     std::vector<std::string> wrapper;  // runs the binary under e.g. strace
