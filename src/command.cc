@@ -117,14 +117,11 @@ char* put_time_text(char* out, std::int32_t seconds, time_text_cache& cache) {
         }
     }
     const std::tm local = local_time(when);
-    char* const end = put_time_fields(out, local);
-    cache.status = state::empty;
-    if (end - out == static_cast<std::ptrdiff_t>(TIME_TEXT_SIZE)) {
-        std::memcpy(cache.text.data(), out, TIME_TEXT_SIZE);
-        cache.minute = local;
-        cache.minute_start = when - local.tm_sec;
-        cache.status = state::unchecked;
-    }
+    char* const end = put_time_fields(out, local);  // TIME_TEXT_SIZE bytes
+    std::memcpy(cache.text.data(), out, TIME_TEXT_SIZE);
+    cache.minute = local;
+    cache.minute_start = when - local.tm_sec;
+    cache.status = state::unchecked;
     return end;
 }
 
