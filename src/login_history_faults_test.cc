@@ -26,13 +26,12 @@ bool on_path(const std::string& tool) {
 }
 
 // Skips when a tool is missing, except in CI, where its absence fails.
-#define REQUIRE_TOOL(tool)                                \
-    if (!on_path(tool)) {                                 \
-        const char* ci = std::getenv("CI");               \
-        if (ci != nullptr && std::string(ci) == "true") { \
-            FAIL() << tool << " is needed";               \
-        }                                                 \
-        GTEST_SKIP() << tool << " is not installed";      \
+#define REQUIRE_TOOL(tool)                           \
+    if (!on_path(tool)) {                            \
+        if (in_ci()) {                               \
+            FAIL() << tool << " is needed";          \
+        }                                            \
+        GTEST_SKIP() << tool << " is not installed"; \
     }
 
 // The report the binary should give for `records` and `user`, in UTC.

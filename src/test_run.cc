@@ -192,13 +192,17 @@ std::optional<std::string> namespaces_unavailable() {
     return reason;
 }
 
+bool in_ci() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
+
 void require_namespaces() {
     const auto reason = namespaces_unavailable();
     if (!reason) {
         return;
     }
-    const char* ci = std::getenv("CI");
-    if (ci != nullptr && std::string(ci) == "true") {
+    if (in_ci()) {
         FAIL() << *reason;
     }
     GTEST_SKIP() << *reason;

@@ -48,6 +48,10 @@ outcome run_in(const std::string& var_log, const scene& s, const std::vector<std
 // Why the binary cannot be given a private /var/log here, or nothing.
 std::optional<std::string> namespaces_unavailable();
 
+// True when the CI variable is "true": there a missing means of testing is
+// a failure, not a reason to skip.
+bool in_ci();
+
 // For a fixture's SetUp: skips the test when namespaces are unavailable, or
 // fails it when the CI variable is "true"; either way its body does not run.
 void require_namespaces();
