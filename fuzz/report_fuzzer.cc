@@ -42,8 +42,7 @@ long raw_signed(const std::uint8_t* at, int width) {
                          : static_cast<long>(value);
 }
 
-void check_record(const std::uint8_t* raw, const login_record& record, std::string_view name,
-                  time_text_cache& cache) {
+void check_record(const std::uint8_t* raw, const login_record& record, std::string_view name) {
     require(record.type == raw_signed(raw + 0, 2), "type");
     require(record.termination == raw_signed(raw + 332, 2), "termination");
     require(record.exit == raw_signed(raw + 334, 2), "exit");
@@ -69,8 +68,6 @@ void check_record(const std::uint8_t* raw, const login_record& record, std::stri
     require(ctime_r(&when, expected) != nullptr, "ctime_r converts every 32-bit time");
     require(time_text == expected, "time text as ctime lays it out");
     require(time_text.find('\n') == TIME_TEXT_SIZE - 1, "one newline, at the end");
-    require(format_report_line(record, cache).view() == line.view(),
-            "a scan's reused minute gives the same line");
 }
 
 }  // namespace
@@ -97,11 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Read-only: the stream never writes to the bytes it is given.
     std::FILE* log = fmemopen(const_cast<std::uint8_t*>(records), records_size, "r");
     require(log != nullptr, "a stream over the input");
-    time_text_cache cache;
     std::size_t count = 0;
     login_read next;
     while ((next = read_login_record(log)).status == read_status::record) {
-        check_record(records + count * LOGIN_RECORD_SIZE, next.record, name, cache);
+        check_record(records + count * LOGIN_RECORD_SIZE, next.record, name);
         ++count;
     }
     require(next.status == read_status::end, "a stream that cannot fail ends normally");

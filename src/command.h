@@ -4,23 +4,13 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <string_view>
 
 #include "login_record.h"
 
 // The log's path is fixed; nothing changes it.
 inline constexpr char WTMP_PATH[] = "/var/log/wtmp";
-
-// Exit statuses.
-inline constexpr int STATUS_OK = 0;
-// Wrong argument count, or the log could not be opened; nothing was written.
-inline constexpr int STATUS_NOT_STARTED = 1;
-// The log was opened but reading it, writing the report or closing the log
-// failed; the lines already written stand.
-inline constexpr int STATUS_FAILED = 255;
 
 // "Thu Jan  1 00:00:00 1970\n": for every 32-bit time the year has four
 // digits, so the time text is always this long.
@@ -38,18 +28,6 @@ struct report_line {
     std::string_view view() const { return {bytes.data(), length}; }
 };
 
-// The time text of the local minute that the last line fell in. Converting
-// to local time is most of the cost of a line, and records that follow each
-// other in a log are often in the same minute; a later record in the minute
-// then only has its seconds written. A scan keeps one; start it empty.
-struct time_text_cache {
-    enum class state { empty, unchecked, checked };
-    state status = state::empty;
-    std::int64_t minute_start = 0;  // epoch second at which the minute's second 0 falls
-    std::tm minute{};               // local time of the record that filled the cache
-    std::array<char, TIME_TEXT_SIZE> text{};
-};
-
 // True when the record's user text is exactly `user_name`, byte for byte.
 bool selects_record(std::string_view user_name, const login_record& record);
 
@@ -58,11 +36,8 @@ bool selects_record(std::string_view user_name, const login_record& record);
 // whatever the locale. Call tzset() once before the first line.
 report_line format_report_line(const login_record& record);
 
-// The same line, reusing and updating `cache`. The result never depends on
-// what the cache held.
-report_line format_report_line(const login_record& record, time_text_cache& cache);
-
 // Reads `log` to its end and writes to `out` the line of every record that
-// `user_name` selects, in log order. Stops early if a write fails. Returns
-// true when the log was read to a normal end and every write succeeded.
+// `user_name` selects, in log order. Stops at the first write that fails.
+// Returns true when the log was read to a normal end and every write
+// succeeded.
 bool report_user_history(std::FILE* log, std::FILE* out, std::string_view user_name);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,7 @@
 
 namespace {
 
-class LoginHistoryFaults : public ::testing::Test {
-  protected:
-    void SetUp() override { require_namespaces(); }
-};
+class LoginHistoryFaults : public LoginHistory {};
 
 bool on_path(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -87,6 +85,11 @@ TEST_F(LoginHistoryFaults, InjectedFaultsEndInStatus255) {
          full,
          false},
         {"every write fails", {"-e", "trace=write", "-e", "inject=write:error=ENOSPC"}, "", false},
+        // A write that fails once: the report must not go on with a hole.
+        {"only the second write fails",
+         {"-e", "trace=write", "-e", "inject=write:error=EIO:when=2"},
+         full.substr(0, 65536),
+         true},
         {"writes fail from the second",
          {"-e", "trace=write", "-e", "inject=write:error=ENOSPC:when=2+"},
          full.substr(0, 65536),
@@ -109,6 +112,49 @@ TEST_F(LoginHistoryFaults, InjectedFaultsEndInStatus255) {
         } else {
             EXPECT_TRUE(whole_lines(result.out));
         }
+    }
+}
+
+// On a terminal each line goes out as it is made, so a person or a program
+// reading along sees the report as it grows; a line that could not be passed
+// on fails the run, though the line-buffered stream took it.
+TEST_F(LoginHistoryFaults, LinesReachATerminalOneAtATime) {
+    REQUIRE_TOOL("strace");
+    const std::vector<test_record> records = {
+        {.time = 1}, {.user = "alice"}, {.time = 2}, {.time = 3}};
+    const std::string full = report_of(records, "root");
+    const scratch_dir trace_dir;
+    ASSERT_FALSE(trace_dir.path.empty());
+    const std::string trace = trace_dir.path + "/writes";
+    struct {
+        const char* name;
+        std::vector<std::string> inject;
+        int status;
+        std::string out;
+        int writes;
+    } const cases[] = {
+        {"every write succeeds", {}, 0, full, 3},
+        {"the second write fails",
+         {"-e", "inject=write:error=EIO:when=2"},
+         255,
+         full.substr(0, full.find('\n') + 1),
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scene setup{.log = test_log(records),
+                    .output = output_kind::terminal,
+                    .wrapper = {"strace", "-qq", "-o", trace, "-e", "trace=write"}};
+        setup.wrapper.insert(setup.wrapper.end(), c.inject.begin(), c.inject.end());
+        const outcome result = run(setup, {"root"});
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+        std::ifstream writes(trace);
+        int count = 0;
+        for (std::string line; std::getline(writes, line);) {
+            count += line.rfind("write(1,", 0) == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(count, c.writes);
     }
 }
 
@@ -152,7 +198,7 @@ TEST_F(LoginHistoryFaults, AppendsWhileReading) {
     int writer_status = 0;
     for (bool writing = true; writing;) {
         writing = waitpid(writer, &writer_status, WNOHANG) == 0;
-        const outcome result = run_in(var_log.path, {}, {"root"});
+        const outcome result = run({.var_log = var_log.path}, {"root"});
         ++runs;
         ASSERT_EQ(result.status, 0);
         ASSERT_EQ(result.err, "");
@@ -185,7 +231,7 @@ TEST_F(LoginHistoryFaults, LogOver4GiB) {
     ASSERT_EQ(pwrite(fd, last.data(), last.size(), (records - 1) * 384), 384);
     close(fd);
 
-    const outcome result = run_in(var_log.path, {}, {"root"});
+    const outcome result = run({.var_log = var_log.path}, {"root"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, report_of(ends, "root"));
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -11,11 +13,6 @@
 #include "test_run.h"
 
 namespace {
-
-class LoginHistory : public ::testing::Test {
-  protected:
-    void SetUp() override { require_namespaces(); }
-};
 
 const std::string SOME_LOG = test_log({{.user = "root"}, {.user = "alice"}});
 const std::string ROOT_LINE = "7;tty1;0;0;Thu Jan  1 00:00:00 1970\n";
@@ -58,7 +55,6 @@ TEST_F(LoginHistory, LogTheUserCannotRead) {
 }
 
 TEST_F(LoginHistory, SelectsExactlyTheNamedUserInLogOrder) {
-    const std::string FULL_32 = "abcdefghijklmnopqrstuvwxyz012345";
     const std::string log =
         test_log({
             {.line = "tty1", .user = "root", .time = 100},
@@ -73,7 +69,8 @@ TEST_F(LoginHistory, SelectsExactlyTheNamedUserInLogOrder) {
              .termination = -2,
              .exit = -1,
              .time = -86400},
-            {.line = FULL_32, .user = FULL_32, .time = 1000000000},
+            {.line = TEXT_32, .user = TEXT_32, .time = 1000000000},
+            {.line = TEXT_31, .user = TEXT_31, .time = 2000000000},
             {.line = "tty1", .user = "root", .time = 100},
         }) +
         test_log({{.user = "root"}}).substr(0, 200);  // a record still being written
@@ -90,8 +87,9 @@ TEST_F(LoginHistory, SelectsExactlyTheNamedUserInLogOrder) {
         {"rootx", "7;tty4;0;0;Thu Jan  1 00:00:00 1970\n"},
         {"", "8;;1;2;Thu Jan  1 00:00:00 1970\n"},
         {"-n", "7;pts/9;0;0;Thu Jan  1 00:00:00 1970\n"},
-        {FULL_32, "7;" + FULL_32 + ";0;0;Sun Sep  9 01:46:40 2001\n"},
-        {FULL_32 + "6", ""},
+        {TEXT_32, "7;" + TEXT_32 + ";0;0;Sun Sep  9 01:46:40 2001\n"},
+        {TEXT_32 + "6", ""},
+        {TEXT_31, "7;" + TEXT_31 + ";0;0;Wed May 18 03:33:20 2033\n"},
         {"ROOT", ""},
     };
     for (const auto& c : cases) {
@@ -124,6 +122,55 @@ TEST_F(LoginHistory, TimeZoneChangesOnlyTheTimeTexts) {
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, c.out);
     }
+}
+
+// Consecutive seconds across changes of UTC offset come out as the C
+// library's own ctime text, byte for byte: in zones with many changes, odd
+// seconds or leap seconds, and under TZ rules whose summer time starts and
+// ends within one minute.
+TEST_F(LoginHistory, TimeTextsAcrossOffsetChangesAreTheCLibrarys) {
+    struct {
+        const char* tz;
+        std::vector<std::int32_t> changes;
+    } const cases[] = {
+        {"America/Adak", {-5745600, 420037200}},                  // 1969 fall back, 1983 spring
+        {"Europe/Dublin", {-1691962479, -1680471279, 57722400}},  // 1916 odd seconds; 1971
+        {"Australia/Lord_Howe", {1111849200, 1130599800}},        // half-hour summer time
+        {"Antarctica/Troll", {1111885200, 1130634000}},           // two-hour summer time
+        {"right/UTC", {1483228826}},                              // the leap second ending 2016
+        {"AAA0BBB,J100/0:00:10,J100/1:00:40", {1712707210}},
+        {"AST4ADT,M3.2.0/2:00:10,M3.2.0/3:00:40", {5724010}},
+        {"AAA-0:19:32BBB-0:20,M3.5.0/2,M10.5.0/3", {1679794828, 1698547200}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tz);
+        setenv("TZ", c.tz, 1);
+        tzset();
+        std::vector<test_record> records;
+        std::string expected;
+        for (const std::int32_t change : c.changes) {
+            ASSERT_GT(irregular_seconds(change - 60, change + 60), 0)
+                << "nothing changes at " << change;
+            for (std::int32_t t = change - 60; t <= change + 60; ++t) {
+                records.push_back({.time = t});
+                expected += "7;tty1;0;0;" + ctime_text(t);
+            }
+        }
+        const outcome result = run({.log = test_log(records), .tz = c.tz}, {"root"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, expected);
+    }
+}
+
+// Reading a zone file takes a descriptor. With only one free beside the
+// standard three, the zone and the log must both be had: never a report in
+// the wrong zone. (With none free the dynamic loader itself cannot start
+// the program.)
+TEST_F(LoginHistory, ZoneAndLogWithOneDescriptorFree) {
+    const outcome result = run({.log = SOME_LOG, .tz = "America/Adak", .open_files = 4}, {"root"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "7;tty1;0;0;Wed Dec 31 13:00:00 1969\n");
+    EXPECT_EQ(result.err, "");
 }
 
 TEST_F(LoginHistory, OutputThatCannotBeWrittenIsAFailure) {

@@ -37,13 +37,15 @@ std::int32_t int32_at(record_bytes bytes, std::size_t offset) {
 // all of its bytes. The search stops at the field's end either way. The
 // whole field is copied: a fixed-size copy is cheaper than one of the text's
 // own length.
-void decode_text(record_bytes bytes, std::size_t offset, login_text& text) {
+login_text decode_text(record_bytes bytes, std::size_t offset) {
     const unsigned char* field = bytes.data() + offset;
+    login_text text;
     std::memcpy(text.bytes.data(), field, LOGIN_TEXT_SIZE);
     const void* nul = std::memchr(field, '\0', LOGIN_TEXT_SIZE);
     text.length = nul == nullptr
                       ? LOGIN_TEXT_SIZE
                       : static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - field);
+    return text;
 }
 
 }  // namespace
@@ -51,8 +53,8 @@ void decode_text(record_bytes bytes, std::size_t offset, login_text& text) {
 login_record decode_login_record(record_bytes bytes) {
     login_record record;
     record.type = int16_at(bytes, TYPE_OFFSET);
-    decode_text(bytes, LINE_OFFSET, record.line);
-    decode_text(bytes, USER_OFFSET, record.user);
+    record.line = decode_text(bytes, LINE_OFFSET);
+    record.user = decode_text(bytes, USER_OFFSET);
     record.termination = int16_at(bytes, TERMINATION_OFFSET);
     record.exit = int16_at(bytes, EXIT_OFFSET);
     record.time = int32_at(bytes, TIME_OFFSET);

@@ -22,8 +22,6 @@ struct decode_case {
     std::int32_t time = 0;
 };
 
-const std::string FULL_32 = "abcdefghijklmnopqrstuvwxyz012345";
-
 std::vector<unsigned char> bytes_of(const std::string& text) {
     return {text.begin(), text.end()};
 }
@@ -75,9 +73,12 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
         {"user starting with NUL is empty", 44, {0x00, 'x'}, 7, "tty1", ""},
         {"line starting with NUL is empty", 8, {0x00, 'x'}, 7, ""},
         {"bytes after the first NUL play no part", 44, {'a', 'b', 0x00, 'z', 'z'}, 7, "tty1", "ab"},
-        {"a user filling the field has no NUL and stops at its end", 44, bytes_of(FULL_32), 7,
-         "tty1", FULL_32},
-        {"a line filling the field stops before the id", 8, bytes_of(FULL_32 + "IDID"), 7, FULL_32},
+        {"a user filling the field has no NUL and stops at its end", 44, bytes_of(TEXT_32), 7,
+         "tty1", TEXT_32},
+        {"a 31-byte user ends at the NUL in the field's last byte", 44, bytes_of(TEXT_31 + '\0'), 7,
+         "tty1", TEXT_31},
+        {"a 31-byte line likewise", 8, bytes_of(TEXT_31 + '\0'), 7, TEXT_31},
+        {"a line filling the field stops before the id", 8, bytes_of(TEXT_32 + "IDID"), 7, TEXT_32},
         {"bytes above 0x7F stand as they are",
          8,
          {0xC3, 0xA9, ';', 0x1B, 0x00},

@@ -9,6 +9,13 @@
 
 namespace {
 
+constexpr int STATUS_OK = 0;
+// Wrong argument count, or the log could not be opened; nothing was written.
+constexpr int STATUS_NOT_STARTED = 1;
+// The log was opened but reading it, writing the report or closing the log
+// failed; the lines already written stand.
+constexpr int STATUS_FAILED = 255;
+
 // Reads and writes of these sizes cost little more per call than stdio's
 // default 4 KiB, so fewer calls bring the scan close to the cost of a copy.
 constexpr std::size_t LOG_BUFFER_SIZE = std::size_t{1} << 20;
@@ -20,6 +27,11 @@ int main(int argc, char* argv[]) {
     if (argc != 2) {
         return STATUS_NOT_STARTED;
     }
+    // The zone is read before the log is opened: reading a zone file takes a
+    // descriptor, and where the log took the last one the C library would
+    // fall back to UTC without a word. Now a run has both or fails to open
+    // the log.
+    tzset();
     std::FILE* log = std::fopen(WTMP_PATH, "r");
     if (log == nullptr) {
         return STATUS_NOT_STARTED;
@@ -32,7 +44,6 @@ int main(int argc, char* argv[]) {
     if (isatty(STDOUT_FILENO) == 0) {  // a terminal keeps its lines coming
         (void)std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     }
-    tzset();  // localtime_r need not read TZ itself
 
     const bool reported = report_user_history(log, stdout, argv[1]);
     const bool closed = std::fclose(log) == 0;

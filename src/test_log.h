@@ -9,6 +9,11 @@
 
 #include "login_record.h"
 
+// A text that fills a 32-byte field, so the field holds no NUL, and one a
+// byte shorter, whose NUL is the field's last byte.
+inline const std::string TEXT_32 = "abcdefghijklmnopqrstuvwxyz012345";
+inline const std::string TEXT_31 = TEXT_32.substr(0, 31);
+
 struct test_record {
     std::int16_t type = 7;  // USER_PROCESS
     std::string line = "tty1";

@@ -9,10 +9,12 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -53,10 +55,13 @@ bool enter_private_var_log(const std::string& dir) {
            mount(dir.c_str(), "/var/log", nullptr, MS_BIND, nullptr) == 0;
 }
 
-bool route_stdout(output_kind output) {
+// `terminal` is the pseudo-terminal's own end, open in the child.
+bool route_stdout(output_kind output, int terminal) {
     switch (output) {
         case output_kind::captured:
             return true;
+        case output_kind::terminal:
+            return dup2(terminal, STDOUT_FILENO) >= 0;
         case output_kind::dev_full: {
             const int fd = open("/dev/full", O_WRONLY);
             return fd >= 0 && dup2(fd, STDOUT_FILENO) >= 0;
@@ -87,6 +92,35 @@ std::string contents_of(int fd) {
     return text;
 }
 
+// A pseudo-terminal in raw mode, so that its bytes pass unchanged: the
+// master end for the caller to read and the terminal end for the program.
+bool open_terminal(int& master, int& terminal) {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        return false;
+    }
+    const char* name = ptsname(master);
+    terminal = name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios mode{};
+    if (terminal < 0 || tcgetattr(terminal, &mode) != 0) {
+        return false;
+    }
+    cfmakeraw(&mode);
+    return tcsetattr(terminal, TCSANOW, &mode) == 0;
+}
+
+// What the program wrote to the terminal, once its end is closed.
+std::string terminal_contents(int master) {
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(master, chunk, sizeof chunk)) > 0) {  // EIO once drained
+        text.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(master);
+    return text;
+}
+
 std::vector<char*> pointers_to(std::vector<std::string>& words) {
     std::vector<char*> pointers;
     for (std::string& word : words) {
@@ -114,21 +148,22 @@ scratch_dir::~scratch_dir() {
 }
 
 outcome run(const scene& s, const std::vector<std::string>& args) {
-    const scratch_dir var_log;
-    if (var_log.path.empty()) {
-        return {};
+    const scratch_dir scratch;
+    std::string var_log = s.var_log;
+    if (var_log.empty()) {
+        if (scratch.path.empty()) {
+            return {};
+        }
+        var_log = scratch.path;
+        const std::string log_path = var_log + "/wtmp";
+        if (s.kind == log_kind::file) {
+            std::ofstream(log_path, std::ios::binary) << s.log;
+            chmod(log_path.c_str(), s.mode);
+        } else if (s.kind == log_kind::directory) {
+            mkdir(log_path.c_str(), 0755);
+        }
     }
-    const std::string log_path = var_log.path + "/wtmp";
-    if (s.kind == log_kind::file) {
-        std::ofstream(log_path, std::ios::binary) << s.log;
-        chmod(log_path.c_str(), s.mode);
-    } else if (s.kind == log_kind::directory) {
-        mkdir(log_path.c_str(), 0755);
-    }
-    return run_in(var_log.path, s, args);
-}
 
-outcome run_in(const std::string& var_log, const scene& s, const std::vector<std::string>& args) {
     std::vector<std::string> words = s.wrapper;
     words.emplace_back(LOGIN_HISTORY_BINARY);
     words.insert(words.end(), args.begin(), args.end());
@@ -141,14 +176,28 @@ outcome run_in(const std::string& var_log, const scene& s, const std::vector<std
     const std::vector<char*> argv = pointers_to(words);
     const std::vector<char*> envp = pointers_to(env_words);
 
-    const int out_fd = memfd_create("stdout", 0);
-    const int err_fd = memfd_create("stderr", 0);
+    const int out_fd = memfd_create("stdout", MFD_CLOEXEC);
+    const int err_fd = memfd_create("stderr", MFD_CLOEXEC);
+    int master = -1;
+    int terminal = -1;
+    if (s.output == output_kind::terminal && !open_terminal(master, terminal)) {
+        return {};
+    }
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
+        // Only the standard descriptors reach the program; the rest of the
+        // test's (gtest's own among them) would count against open_files.
         if (dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0 ||
-            !enter_private_var_log(var_log) || !route_stdout(s.output)) {
+            !enter_private_var_log(var_log) || !route_stdout(s.output, terminal) ||
+            close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
             _exit(SETUP_FAILED);
+        }
+        if (s.open_files) {
+            const rlimit limit{*s.open_files, *s.open_files};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+                _exit(SETUP_FAILED);
+            }
         }
         if (s.as_nobody) {
             // Opened while still root: the build may lie below a directory
@@ -164,15 +213,39 @@ outcome run_in(const std::string& var_log, const scene& s, const std::vector<std
         execvpe(argv[0], argv.data(), envp.data());
         _exit(EXEC_FAILED);
     }
+    if (terminal >= 0) {
+        close(terminal);
+    }
     outcome result;
     int wait_status = 0;
     if (child > 0 && waitpid(child, &wait_status, 0) == child) {
         result.status =
             WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     }
-    result.out = contents_of(out_fd);
+    result.out = s.output == output_kind::terminal ? terminal_contents(master) : "";
+    const std::string captured = contents_of(out_fd);
+    result.out += captured;
     result.err = contents_of(err_fd);
     return result;
+}
+
+std::string ctime_text(std::int32_t seconds) {
+    const std::time_t when = seconds;
+    char text[64];
+    return ctime_r(&when, text) != nullptr ? text : "ctime_r failed";
+}
+
+int irregular_seconds(std::int32_t from, std::int32_t to) {
+    int count = 0;
+    std::tm before{};
+    for (std::int64_t t = from; t <= to; ++t) {
+        const auto when = static_cast<std::time_t>(t);
+        std::tm now{};
+        localtime_r(&when, &now);
+        count += t > from && (now.tm_gmtoff != before.tm_gmtoff || now.tm_sec == 60) ? 1 : 0;
+        before = now;
+    }
+    return count;
 }
 
 std::optional<std::string> namespaces_unavailable() {
@@ -197,7 +270,7 @@ bool in_ci() {
     return ci != nullptr && std::string(ci) == "true";
 }
 
-void require_namespaces() {
+void LoginHistory::SetUp() {
     const auto reason = namespaces_unavailable();
     if (!reason) {
         return;

@@ -4,22 +4,31 @@
 // is never read or touched.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 enum class log_kind { file, missing, directory };
-enum class output_kind { captured, dev_full, closed, broken_pipe };
+enum class output_kind { captured, dev_full, closed, broken_pipe, terminal };
 
 struct scene {
     std::string log;  // the bytes of /var/log/wtmp
     log_kind kind = log_kind::file;
     mode_t mode = 0644;
+    // When set, this directory is /var/log as it stands, and log, kind and
+    // mode play no part.
+    std::string var_log;
     bool as_nobody = false;  // run as user 65534 (needs root; no wrapper)
+    // captured and terminal are both read back into outcome::out; terminal
+    // is a pseudo-terminal that passes bytes unchanged.
     output_kind output = output_kind::captured;
     std::string tz = "UTC0";
+    std::optional<rlim_t> open_files;  // a limit on the binary's descriptors
     std::vector<std::string> wrapper;  // runs the binary under e.g. strace
 };
 
@@ -38,12 +47,17 @@ struct scratch_dir {
     std::string path;  // empty when it could not be made
 };
 
-// Lays out `s` in a new scratch /var/log and runs the binary with `args`.
+// Lays out `s` (in a new scratch /var/log unless s.var_log is set) and runs
+// the binary with `args`. The binary inherits no descriptor beyond the
+// three standard ones.
 outcome run(const scene& s, const std::vector<std::string>& args);
 
-// Runs the binary with `var_log` as /var/log as it stands; only the
-// run-time parts of `s` (user, output, TZ, wrapper) apply.
-outcome run_in(const std::string& var_log, const scene& s, const std::vector<std::string>& args);
+// ctime_r's text for `seconds` in the test's own time zone.
+std::string ctime_text(std::int32_t seconds);
+
+// Seconds in [from, to] at which local time does not simply tick on: the
+// UTC offset changes, or a leap second is inserted.
+int irregular_seconds(std::int32_t from, std::int32_t to);
 
 // Why the binary cannot be given a private /var/log here, or nothing.
 std::optional<std::string> namespaces_unavailable();
@@ -52,6 +66,10 @@ std::optional<std::string> namespaces_unavailable();
 // a failure, not a reason to skip.
 bool in_ci();
 
-// For a fixture's SetUp: skips the test when namespaces are unavailable, or
-// fails it when the CI variable is "true"; either way its body does not run.
-void require_namespaces();
+// The end-to-end tests' fixture: skips a test when namespaces are
+// unavailable, or fails it when the CI variable is "true"; either way its
+// body does not run.
+class LoginHistory : public ::testing::Test {
+  protected:
+    void SetUp() override;
+};
