@@ -7,47 +7,58 @@
 
 namespace {
 
-constexpr std::array<const char*, 7> WEEKDAY_NAMES = {"Sun", "Mon", "Tue", "Wed",
-                                                      "Thu", "Fri", "Sat"};
-constexpr std::array<const char*, 12> MONTH_NAMES = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// Each name with the blank that follows it in the time text.
+constexpr char WEEKDAY_NAMES[] = "Sun Mon Tue Wed Thu Fri Sat ";
+constexpr char MONTH_NAMES[] = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ";
+
+// "00" to "99", two characters each: the time text's fields are copied
+// from here rather than divided out.
+constexpr std::array<char, 200> TWO_DIGITS = [] {
+    std::array<char, 200> digits{};
+    for (std::size_t i = 0; i < 100; ++i) {
+        digits[2 * i] = static_cast<char>('0' + i / 10);
+        digits[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return digits;
+}();
 
 // Signed decimal: a minus sign when negative, no padding.
 char* put_decimal(char* out, std::int16_t value) {
+    // Most types and exit values have one digit; to_chars costs a line
+    // about 30 instructions more for them.
+    if (value >= 0 && value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
     // Six characters hold every 16-bit value, sign included.
     return std::to_chars(out, out + 6, value).ptr;
 }
 
+// `value` from 0 to 99, as two digits.
 char* put_two_digits(char* out, int value) {
-    *out++ = static_cast<char>('0' + value / 10);
-    *out++ = static_cast<char>('0' + value % 10);
-    return out;
+    std::memcpy(out, &TWO_DIGITS[static_cast<std::size_t>(value) * 2], 2);
+    return out + 2;
 }
 
-char* put_name(char* out, const char* name) {
-    std::memcpy(out, name, 3);
-    return out + 3;
-}
-
-// "Thu Jan  1 00:00:00 1970\n": the record's time converted afresh by the C
-// library, laid out as ctime(3) lays it out (the day of the month
+// "Thu Jan  1 00:00:00 1970\n": the record's time converted afresh by the
+// C library, laid out as ctime(3) lays it out (the day of the month
 // right-aligned in three columns). The year has four digits: a 32-bit time
 // (1901 to 2038) moved by any 32-bit UTC offset a zone can hold stays
 // within the years 1833 to 2106.
 char* put_time_text(char* out, std::int32_t seconds) {
     const std::time_t when = seconds;  // sign-extends: negative is before the epoch
-    std::tm local{};
+    std::tm local;
     if (localtime_r(&when, &local) == nullptr) {
         // Only a year beyond int fails, which no 32-bit time reaches; keep
         // the line well-formed regardless, in UTC.
         gmtime_r(&when, &local);
     }
-    out = put_name(out, WEEKDAY_NAMES[static_cast<std::size_t>(local.tm_wday)]);
-    *out++ = ' ';
-    out = put_name(out, MONTH_NAMES[static_cast<std::size_t>(local.tm_mon)]);
-    *out++ = ' ';
-    *out++ = local.tm_mday < 10 ? ' ' : static_cast<char>('0' + local.tm_mday / 10);
-    *out++ = static_cast<char>('0' + local.tm_mday % 10);
+    std::memcpy(out, &WEEKDAY_NAMES[static_cast<std::size_t>(local.tm_wday) * 4], 4);
+    std::memcpy(out + 4, &MONTH_NAMES[static_cast<std::size_t>(local.tm_mon) * 4], 4);
+    out = put_two_digits(out + 8, local.tm_mday);
+    if (local.tm_mday < 10) {
+        out[-2] = ' ';
+    }
     *out++ = ' ';
     out = put_two_digits(out, local.tm_hour);
     *out++ = ':';
@@ -74,7 +85,9 @@ report_line format_report_line(const login_record& record) {
     char* out = start;
     out = put_decimal(out, record.type);
     *out++ = ';';
-    std::memcpy(out, record.line.bytes.data(), record.line.length);
+    // The whole field is copied, a fixed size, and then only the text's
+    // length counted: the bytes past it are overwritten or lie past the end.
+    std::memcpy(out, record.line.bytes.data(), LOGIN_TEXT_SIZE);
     out += record.line.length;
     *out++ = ';';
     out = put_decimal(out, record.termination);
