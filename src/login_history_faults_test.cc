@@ -17,7 +17,15 @@
 
 namespace {
 
-class LoginHistoryFaults : public LoginHistory {};
+class LoginHistoryFaults : public LoginHistory {
+  protected:
+    void SetUp() override {
+        LoginHistory::SetUp();
+#ifdef LOGIN_HISTORY_SANITIZED
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // LeakSanitizer cannot run under ptrace
+#endif
+    }
+};
 
 bool on_path(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -52,9 +60,6 @@ bool whole_lines(const std::string& text) {
 
 TEST_F(LoginHistoryFaults, InjectedFaultsEndInStatus255) {
     REQUIRE_TOOL("strace");
-#ifdef LOGIN_HISTORY_SANITIZED
-    setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // LeakSanitizer cannot run under ptrace
-#endif
     // More than the 1 MiB the binary reads at once, and more report than the
     // 64 KiB it writes at once.
     std::vector<test_record> records;
