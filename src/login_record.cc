@@ -53,7 +53,7 @@ std::size_t text_length(const unsigned char* field) {
         const std::uint64_t word = uint64_at(field + at);
         const std::uint64_t zeros = (word - ONES) & ~word & HIGHS;
         if (zeros != 0) {
-            return at + static_cast<std::size_t>(std::countr_zero(zeros)) / 8;
+            return at + static_cast<unsigned>(std::countr_zero(zeros)) / 8;
         }
     }
     return LOGIN_TEXT_SIZE;
