@@ -87,6 +87,7 @@ report_line format_report_line(const login_record& record) {
     *out++ = ';';
     // The whole field is copied, a fixed size, and then only the text's
     // length counted: the bytes past it are overwritten or lie past the end.
+    static_assert(7 + LOGIN_TEXT_SIZE <= REPORT_LINE_MAX, "after \"-32768;\" the field fits");
     std::memcpy(out, record.line.bytes.data(), LOGIN_TEXT_SIZE);
     out += record.line.length;
     *out++ = ';';

@@ -34,6 +34,8 @@ std::int32_t int32_at(record_bytes bytes, std::size_t offset) {
     return static_cast<std::int32_t>(value);
 }
 
+// Eight bytes as a little-endian word whatever the host: the word's lowest
+// byte is the first of the eight.
 std::uint64_t uint64_at(const unsigned char* at) {
     std::uint64_t value = 0;
     for (int i = 7; i >= 0; --i) {
@@ -43,9 +45,10 @@ std::uint64_t uint64_at(const unsigned char* at) {
 }
 
 // Where the text of a 32-byte field ends: at its first NUL, or at the
-// field's end when it holds none. Eight bytes at a time: a byte of `word`
-// is zero exactly where the lowest set bit of `zeros` falls in it (bits
-// above a zero byte may be set by the borrow; bits below it never are).
+// field's end when it holds none. Eight bytes at a time: `zeros` has the
+// high bit of every zero byte of `word` set, and may have bits above the
+// first zero byte set by the borrow, but none below it; so its lowest set
+// bit marks the first NUL.
 std::size_t text_length(const unsigned char* field) {
     constexpr std::uint64_t ONES = 0x0101010101010101;
     constexpr std::uint64_t HIGHS = 0x8080808080808080;

@@ -99,6 +99,28 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
     }
 }
 
+// The end of a text is found eight bytes at a time: a NUL at every place in
+// the field, with bytes around it that could mislead a word-wide search
+// (0x01 just after the NUL, high bytes before it).
+TEST(DecodeLoginRecord, TextEndsAtItsFirstNulWhereverItStands) {
+    for (std::size_t length = 0; length <= LOGIN_TEXT_SIZE; ++length) {
+        SCOPED_TRACE(length);
+        std::vector<unsigned char> field(LOGIN_TEXT_SIZE, 0x01);
+        for (std::size_t i = 0; i < length; ++i) {
+            field[i] = static_cast<unsigned char>(i % 2 == 0 ? 0x80 : 0xFF);
+        }
+        if (length < LOGIN_TEXT_SIZE) {
+            field[length] = 0x00;
+        }
+        auto bytes = encode_test_record({});
+        std::copy(field.begin(), field.end(), bytes.begin() + 8);
+        std::copy(field.begin(), field.end(), bytes.begin() + 44);
+        const login_record record = decode_login_record(bytes);
+        EXPECT_EQ(record.line.length, length);
+        EXPECT_EQ(record.user.length, length);
+    }
+}
+
 // Held in a heap block of exactly one record, so a sanitized build catches
 // any read past the record's end.
 TEST(DecodeLoginRecord, RecordWithoutAnyNulStaysInsideItsBytes) {
