@@ -1,15 +1,5 @@
-# Cross build for armhf with Debian's arm-linux-gnueabihf toolchain.
-set(CMAKE_SYSTEM_NAME Linux)
+# Cross build for armhf: 32-bit, little-endian, under qemu.
 set(CMAKE_SYSTEM_PROCESSOR arm)
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-# Libraries and headers of the target only: its C library, and GoogleTest
-# built for it (a root given as -DCMAKE_FIND_ROOT_PATH=...).
-list(APPEND CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Test programs run under qemu; the binary that the end-to-end tests exec
-# runs through binfmt_misc, with QEMU_LD_PREFIX set to the same root.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+set(cross_triplet arm-linux-gnueabihf)
+set(cross_emulator qemu-arm)
+include(${CMAKE_CURRENT_LIST_DIR}/debian.cmake)

@@ -105,13 +105,12 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
 TEST(DecodeLoginRecord, TextEndsAtItsFirstNulWhereverItStands) {
     for (std::size_t length = 0; length <= LOGIN_TEXT_SIZE; ++length) {
         SCOPED_TRACE(length);
-        std::vector<unsigned char> field(LOGIN_TEXT_SIZE, 0x01);
+        std::string text;
         for (std::size_t i = 0; i < length; ++i) {
-            field[i] = static_cast<unsigned char>(i % 2 == 0 ? 0x80 : 0xFF);
+            text += i % 2 == 0 ? '\x80' : '\xFF';
         }
-        if (length < LOGIN_TEXT_SIZE) {
-            field[length] = 0x00;
-        }
+        const std::string field =
+            (text + '\0' + std::string(LOGIN_TEXT_SIZE, '\x01')).substr(0, LOGIN_TEXT_SIZE);
         auto bytes = encode_test_record({});
         std::copy(field.begin(), field.end(), bytes.begin() + 8);
         std::copy(field.begin(), field.end(), bytes.begin() + 44);
