@@ -44,19 +44,33 @@ std::uint64_t uint64_at(const unsigned char* at) {
     return value;
 }
 
-// Where the text of a 32-byte field ends: at its first NUL, or at the
-// field's end when it holds none. Eight bytes at a time: `zeros` has the
-// high bit of every zero byte of `word` set, and may have bits above the
-// first zero byte set by the borrow, but none below it; so its lowest set
-// bit marks the first NUL.
-std::size_t text_length(const unsigned char* field) {
+// The high bit of every zero byte of `word` is set, and bits above the
+// first zero byte may be set by the borrow, but none below it: the lowest
+// set bit marks the first zero byte.
+std::uint64_t zero_bytes(std::uint64_t word) {
     constexpr std::uint64_t ONES = 0x0101010101010101;
     constexpr std::uint64_t HIGHS = 0x8080808080808080;
-    for (std::size_t at = 0; at < LOGIN_TEXT_SIZE; at += 8) {
-        const std::uint64_t word = uint64_at(field + at);
-        const std::uint64_t zeros = (word - ONES) & ~word & HIGHS;
-        if (zeros != 0) {
-            return at + static_cast<unsigned>(std::countr_zero(zeros)) / 8;
+    return (word - ONES) & ~word & HIGHS;
+}
+
+std::size_t first_zero_byte(std::uint64_t zeros) {
+    return static_cast<unsigned>(std::countr_zero(zeros)) / 8;
+}
+
+// text_length and decode_text are forced inline: at the scan's size GCC
+// leaves them out of it, and the calls cost a third of a record's reading.
+
+// Where the text of a 32-byte field ends: at its first NUL, or at the
+// field's end when it holds none, eight bytes at a time. Most texts end in
+// their first eight bytes, which are looked at on their own so that the
+// common case stays short.
+[[gnu::always_inline]] inline std::size_t text_length(const unsigned char* field) {
+    if (const std::uint64_t zeros = zero_bytes(uint64_at(field)); zeros != 0) {
+        return first_zero_byte(zeros);
+    }
+    for (std::size_t at = 8; at < LOGIN_TEXT_SIZE; at += 8) {
+        if (const std::uint64_t zeros = zero_bytes(uint64_at(field + at)); zeros != 0) {
+            return at + first_zero_byte(zeros);
         }
     }
     return LOGIN_TEXT_SIZE;
@@ -64,7 +78,7 @@ std::size_t text_length(const unsigned char* field) {
 
 // The whole field is copied: a fixed-size copy is cheaper than one of the
 // text's own length.
-login_text decode_text(record_bytes bytes, std::size_t offset) {
+[[gnu::always_inline]] inline login_text decode_text(record_bytes bytes, std::size_t offset) {
     const unsigned char* field = bytes.data() + offset;
     login_text text;
     std::memcpy(text.bytes.data(), field, LOGIN_TEXT_SIZE);
