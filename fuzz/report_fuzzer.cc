@@ -1,10 +1,11 @@
 // libFuzzer target over decoding, selection and the report line.
 //
-// Input: one byte n, then a user name of n % 41 bytes, then records: the
-// rest cut into 384-byte pieces, read through a stream as the log is (a
-// trailing piece shorter than a record is dropped). Every property below is
-// checked against the raw bytes or against the C library, not against the
-// code under test.
+// Input: one byte n, then a user name of n / 4 % 41 bytes, then records in
+// the record form n % 4 (384 or 400 bytes, little- or big-endian, whatever
+// the host): the rest cut into records, read through a stream as the log is
+// (a trailing piece shorter than a record is dropped). Every property below
+// is checked against the raw bytes or against the C library, not against
+// the code under test.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,21 +33,36 @@ std::string_view raw_text(const std::uint8_t* field) {
             end == nullptr ? LOGIN_TEXT_SIZE : static_cast<std::size_t>(end - field)};
 }
 
-long raw_signed(const std::uint8_t* at, int width) {
-    unsigned long value = 0;
-    for (int i = width - 1; i >= 0; --i) {
-        value = value * 256 + at[i];
+// The signed integer of `width` bytes at `at`, in the form's byte order.
+std::int64_t raw_signed(const std::uint8_t* at, std::size_t width, login_record_form form) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        const std::size_t place = form.byte_order == std::endian::big ? i : width - 1 - i;
+        value = value << 8 | at[place];
     }
-    const unsigned long half = 1UL << (8 * width - 1);
-    return value >= half ? static_cast<long>(value) - static_cast<long>(2 * half)
-                         : static_cast<long>(value);
+    const int unused = 64 - 8 * static_cast<int>(width);  // sign-extended from the top byte
+    return static_cast<std::int64_t>(value << unused) >> unused;
 }
 
-void check_record(const std::uint8_t* raw, const login_record& record, std::string_view name) {
-    require(record.type == raw_signed(raw + 0, 2), "type");
-    require(record.termination == raw_signed(raw + 332, 2), "termination");
-    require(record.exit == raw_signed(raw + 334, 2), "exit");
-    require(record.time == raw_signed(raw + 340, 4), "time");
+// asctime(3) of localtime_r, or the count of seconds where either fails.
+std::string libc_time_text(std::int64_t seconds) {
+    const auto when = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    const char* text = nullptr;
+    if (when == seconds && localtime_r(&when, &local) != nullptr) {
+        text = std::asctime(&local);
+    }
+    return text != nullptr ? text : std::to_string(seconds) + "\n";
+}
+
+void check_record(const std::uint8_t* raw, login_record_form form, const login_record& record,
+                  std::string_view name) {
+    require(record.type == raw_signed(raw + 0, 2, form), "type");
+    require(record.termination == raw_signed(raw + 332, 2, form), "termination");
+    require(record.exit == raw_signed(raw + 334, 2, form), "exit");
+    // The time's place by the size of the record, not by the form's own fields.
+    const bool wide = form.size == 400;
+    require(record.time == raw_signed(raw + (wide ? 344 : 340), wide ? 8 : 4, form), "time");
     require(record.line.length <= LOGIN_TEXT_SIZE && record.user.length <= LOGIN_TEXT_SIZE,
             "texts fit their fields");
     require(record.line.view() == raw_text(raw + 8), "line text");
@@ -60,14 +76,29 @@ void check_record(const std::uint8_t* raw, const login_record& record, std::stri
     const std::string head = std::to_string(record.type) + ';' + std::string(record.line.view()) +
                              ';' + std::to_string(record.termination) + ';' +
                              std::to_string(record.exit) + ';';
-    require(line.length == head.size() + TIME_TEXT_SIZE, "line length");
+    require(line.length <= REPORT_LINE_MAX, "line length");
     require(line.view().substr(0, head.size()) == head, "the four pieces before the time");
     const std::string_view time_text = line.view().substr(head.size());
-    const std::time_t when = record.time;
-    char expected[64];
-    require(ctime_r(&when, expected) != nullptr, "ctime_r converts every 32-bit time");
-    require(time_text == expected, "time text as ctime lays it out");
-    require(time_text.find('\n') == TIME_TEXT_SIZE - 1, "one newline, at the end");
+    require(time_text == libc_time_text(record.time), "time text as the C library gives it");
+    require(time_text.find('\n') == time_text.size() - 1, "one newline, at the end");
+    require(wide || time_text.size() == 25, "a 32-bit time's text is 25 bytes");
+}
+
+// Reads the records in form FORM and checks each.
+template <login_record_form FORM>
+void check_log(const std::uint8_t* records, std::size_t size, std::string_view name) {
+    // Read-only: the stream never writes to the bytes it is given.
+    std::FILE* log = fmemopen(const_cast<std::uint8_t*>(records), size, "r");
+    require(log != nullptr, "a stream over the input");
+    std::size_t count = 0;
+    login_read next;
+    while ((next = read_login_record<FORM>(log)).status == read_status::record) {
+        check_record(records + count * FORM.size, FORM, next.record, name);
+        ++count;
+    }
+    require(next.status == read_status::end, "a stream that cannot fail ends normally");
+    require(count == size / FORM.size, "every whole record, and no more");
+    std::fclose(log);
 }
 
 }  // namespace
@@ -83,25 +114,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const std::size_t name_size = std::min<std::size_t>(data[0] % 41, size - 1);
+    const std::size_t name_size = std::min<std::size_t>(data[0] / 4 % 41, size - 1);
     const std::string_view name(reinterpret_cast<const char*>(data + 1), name_size);
     const std::uint8_t* records = data + 1 + name_size;
     const std::size_t records_size = size - 1 - name_size;
-
     if (records_size == 0) {
         return 0;
     }
-    // Read-only: the stream never writes to the bytes it is given.
-    std::FILE* log = fmemopen(const_cast<std::uint8_t*>(records), records_size, "r");
-    require(log != nullptr, "a stream over the input");
-    std::size_t count = 0;
-    login_read next;
-    while ((next = read_login_record(log)).status == read_status::record) {
-        check_record(records + count * LOGIN_RECORD_SIZE, next.record, name);
-        ++count;
+    switch (data[0] % 4) {
+        case 0:
+            check_log<FORM_384_LITTLE>(records, records_size, name);
+            break;
+        case 1:
+            check_log<FORM_384_BIG>(records, records_size, name);
+            break;
+        case 2:
+            check_log<FORM_400_LITTLE>(records, records_size, name);
+            break;
+        default:
+            check_log<FORM_400_BIG>(records, records_size, name);
+            break;
     }
-    require(next.status == read_status::end, "a stream that cannot fail ends normally");
-    require(count == records_size / LOGIN_RECORD_SIZE, "every whole record, and no more");
-    std::fclose(log);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include <charconv>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -40,24 +41,35 @@ char* put_two_digits(char* out, int value) {
     return out + 2;
 }
 
+// Decimal digits, a minus sign when negative, and a newline: the time text
+// of a time that the C library cannot convert, as ls(1) prints one.
+char* put_seconds(char* out, std::int64_t seconds) {
+    // Twenty characters hold every 64-bit value, sign included.
+    out = std::to_chars(out, out + 20, seconds).ptr;
+    *out++ = '\n';
+    return out;
+}
+
 // "Thu Jan  1 00:00:00 1970\n": the record's time converted afresh by the
-// C library, laid out as ctime(3) lays it out (the day of the month
-// right-aligned in three columns). The year has four digits: a 32-bit time
-// (1901 to 2038) moved by any 32-bit UTC offset a zone can hold stays
-// within the years 1833 to 2106.
-char* put_time_text(char* out, std::int32_t seconds) {
-    const std::time_t when = seconds;  // sign-extends: negative is before the epoch
+// C library, laid out as asctime(3) lays it out: the day of the month
+// right-aligned in three columns, the year in as many digits as it needs.
+char* put_time_text(char* out, std::int64_t seconds) {
+    const auto when = static_cast<std::time_t>(seconds);
     std::tm local;
-    if (localtime_r(&when, &local) == nullptr) {
-        // Only a year beyond int fails, which no 32-bit time reaches; keep
-        // the line well-formed regardless, in UTC.
-        gmtime_r(&when, &local);
+    // localtime_r fails where the year does not fit an int, and asctime
+    // where the year plus 1900 would not.
+    if (when != seconds || localtime_r(&when, &local) == nullptr ||
+        local.tm_year > INT_MAX - 1900) {
+        return put_seconds(out, seconds);
     }
     std::memcpy(out, &WEEKDAY_NAMES[static_cast<std::size_t>(local.tm_wday) * 4], 4);
     std::memcpy(out + 4, &MONTH_NAMES[static_cast<std::size_t>(local.tm_mon) * 4], 4);
-    out = put_two_digits(out + 8, local.tm_mday);
+    out += 8;
     if (local.tm_mday < 10) {
-        out[-2] = ' ';
+        *out++ = ' ';
+        *out++ = static_cast<char>('0' + local.tm_mday);
+    } else {
+        out = put_two_digits(out, local.tm_mday);
     }
     *out++ = ' ';
     out = put_two_digits(out, local.tm_hour);
@@ -67,8 +79,13 @@ char* put_time_text(char* out, std::int32_t seconds) {
     out = put_two_digits(out, local.tm_sec);
     *out++ = ' ';
     const int year = local.tm_year + 1900;
-    out = put_two_digits(out, year / 100);
-    out = put_two_digits(out, year % 100);
+    if (year >= 1000 && year <= 9999) {  // every 32-bit time, in any zone
+        out = put_two_digits(out, year / 100);
+        out = put_two_digits(out, year % 100);
+    } else {
+        // Eleven characters hold every int, sign included.
+        out = std::to_chars(out, out + 11, year).ptr;
+    }
     *out++ = '\n';
     return out;
 }

@@ -12,14 +12,15 @@
 // The log's path is fixed; nothing changes it.
 inline constexpr char WTMP_PATH[] = "/var/log/wtmp";
 
-// "Thu Jan  1 00:00:00 1970\n": for every 32-bit time the year has four
-// digits, so the time text is always this long.
-inline constexpr std::size_t TIME_TEXT_SIZE = 25;
+// Longest time text: "Www Mmm dd hh:mm:ss " and a year of an int's
+// eleven characters, "-2147481748", and the newline. Every time in the
+// 32-bit range has a year of four digits and a text of 25 characters.
+inline constexpr std::size_t TIME_TEXT_MAX = 20 + 11 + 1;
 
 // Longest line: three 16-bit values with sign and ';', a full 32-byte line
 // text and ';', and the time text.
 inline constexpr std::size_t REPORT_LINE_MAX =
-    std::size_t{3} * 7 + LOGIN_TEXT_SIZE + 1 + TIME_TEXT_SIZE;
+    std::size_t{3} * 7 + LOGIN_TEXT_SIZE + 1 + TIME_TEXT_MAX;
 
 struct report_line {
     std::array<char, REPORT_LINE_MAX> bytes;  // only the first `length` are set
@@ -32,8 +33,11 @@ struct report_line {
 bool selects_record(std::string_view user_name, const login_record& record);
 
 // "type;line;termination;exit;time text\n", where the time text is the
-// record's time in local time, laid out as ctime(3) lays it out, in English
-// whatever the locale. Call tzset() once before the first line.
+// record's time in local time, laid out as asctime(3) lays it out, in
+// English whatever the locale, with the year in as many digits as it needs.
+// Where the C library cannot convert the time (its year would not fit an
+// int), the time text is the count of seconds in decimal and a newline.
+// Call tzset() once before the first line.
 report_line format_report_line(const login_record& record);
 
 // Reads `log` to its end and writes to `out` the line of every record that

@@ -17,7 +17,7 @@ void use_time_zone(const char* tz) {
 }
 
 login_record record_of(const test_record& fields) {
-    return decode_login_record(encode_test_record(fields));
+    return decode_in_form(FORM_400_LITTLE, encode_test_record(fields, FORM_400_LITTLE));
 }
 
 TEST(FormatReportLine, Pieces) {
@@ -57,6 +57,20 @@ TEST(FormatReportLine, Pieces) {
         {"<+14>-14", {.time = INT32_MAX}, "7;tty1;0;0;Tue Jan 19 17:14:07 2038\n"},
         {"<-12>12", {.time = INT32_MIN}, "7;tty1;0;0;Fri Dec 13 08:45:52 1901\n"},
         {"EST5EDT,M3.2.0,M11.1.0", {.time = 0}, "7;tty1;0;0;Wed Dec 31 19:00:00 1969\n"},
+        // Beyond 32 bits the year takes as many digits as it needs.
+        {"UTC0", {.time = 2147483648}, "7;tty1;0;0;Tue Jan 19 03:14:08 2038\n"},
+        {"UTC0", {.time = -2208988800}, "7;tty1;0;0;Mon Jan  1 00:00:00 1900\n"},
+        {"UTC0", {.time = 253402300800}, "7;tty1;0;0;Sat Jan  1 00:00:00 10000\n"},
+        {"UTC0", {.time = -30641760000}, "7;tty1;0;0;Tue Jan  1 00:00:00 999\n"},
+        {"UTC0", {.time = -62167219200}, "7;tty1;0;0;Sat Jan  1 00:00:00 0\n"},
+        {"UTC0", {.time = -62198755200}, "7;tty1;0;0;Fri Jan  1 00:00:00 -1\n"},
+        {"UTC0", {.time = 67767976233532799}, "7;tty1;0;0;Tue Dec 31 23:59:59 2147483647\n"},
+        {"UTC0", {.time = -67768040609740800}, "7;tty1;0;0;Thu Jan  1 00:00:00 -2147481748\n"},
+        // Where the year does not fit an int: the count of seconds.
+        {"UTC0", {.time = 67767976233532800}, "7;tty1;0;0;67767976233532800\n"},
+        {"UTC0", {.time = -67768040609740801}, "7;tty1;0;0;-67768040609740801\n"},
+        {"UTC0", {.time = INT64_MAX}, "7;tty1;0;0;9223372036854775807\n"},
+        {"UTC0", {.time = INT64_MIN}, "7;tty1;0;0;-9223372036854775808\n"},
         {"EST5EDT,M3.2.0,M11.1.0", {.time = 1689000000}, "7;tty1;0;0;Mon Jul 10 10:40:00 2023\n"},
     };
     for (const auto& c : cases) {
@@ -72,7 +86,7 @@ TEST(FormatReportLine, Pieces) {
 TEST(FormatReportLine, TimeTextIsTheCLibrarys) {
     struct {
         const char* tz;
-        std::int32_t around;  // a change of offset
+        std::int64_t around;  // a change of offset
     } const cases[] = {
         // Summer time for 30 seconds, 00:00:10 to 00:00:40 local on 10 April 2024.
         {"AAA0BBB,J100/0:00:10,J100/1:00:40", 1712707210},
@@ -90,17 +104,20 @@ TEST(FormatReportLine, TimeTextIsTheCLibrarys) {
         SCOPED_TRACE(c.tz);
         use_time_zone(c.tz);
         ASSERT_GT(irregular_seconds(c.around - 120, c.around + 120), 0) << "no change to cross";
-        for (std::int32_t t = c.around - 120; t <= c.around + 120; ++t) {
+        for (std::int64_t t = c.around - 120; t <= c.around + 120; ++t) {
             const std::string line = std::string(format_report_line(record_of({.time = t})).view());
-            ASSERT_EQ(line, "7;tty1;0;0;" + ctime_text(t)) << "time " << t;
+            ASSERT_EQ(line, "7;tty1;0;0;" + libc_time_text(t)) << "time " << t;
         }
     }
 }
 
 TEST(FormatReportLine, LongestLineFitsExactly) {
     use_time_zone("UTC0");
-    const report_line line = format_report_line(record_of(
-        {.type = -32768, .line = std::string(32, 'x'), .termination = -32768, .exit = -32768}));
+    const report_line line = format_report_line(record_of({.type = -32768,
+                                                           .line = std::string(32, 'x'),
+                                                           .termination = -32768,
+                                                           .exit = -32768,
+                                                           .time = -67768040609740800}));
     EXPECT_EQ(line.length, REPORT_LINE_MAX);
 }
 

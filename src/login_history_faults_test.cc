@@ -46,7 +46,7 @@ std::string report_of(const std::vector<test_record>& records, const std::string
     tzset();
     std::string report;
     for (const test_record& record : records) {
-        const login_record decoded = decode_login_record(encode_test_record(record));
+        const login_record decoded = decode_in_form(LOGIN_RECORD_FORM, encode_test_record(record));
         if (selects_record(user, decoded)) {
             report += format_report_line(decoded).view();
         }
@@ -184,12 +184,14 @@ TEST_F(LoginHistoryFaults, AppendsWhileReading) {
     const pid_t writer = fork();
     if (writer == 0) {
         for (const test_record& record : records) {
-            const auto bytes = encode_test_record(record);
-            for (const auto& [from, to] : {std::pair{0, 100}, {100, 250}, {250, 384}}) {
-                if (write(log_fd, bytes.data() + from, static_cast<std::size_t>(to - from)) !=
-                    to - from) {
+            const std::string bytes = encode_test_record(record);
+            std::size_t from = 0;
+            for (const std::size_t to : {std::size_t{100}, std::size_t{250}, bytes.size()}) {
+                if (write(log_fd, bytes.data() + from, to - from) !=
+                    static_cast<ssize_t>(to - from)) {
                     _exit(1);
                 }
+                from = to;
                 usleep(20);
             }
         }
@@ -236,8 +238,9 @@ TEST_F(LoginHistoryFaults, LogOver4GiB) {
     const auto last = encode_test_record(ends[1]);
     const int fd = open((var_log.path + "/wtmp").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
-    ASSERT_EQ(pwrite(fd, first.data(), first.size(), 0), 384);
-    ASSERT_EQ(pwrite(fd, last.data(), last.size(), (records - 1) * 384), 384);
+    const auto size = static_cast<ssize_t>(LOGIN_RECORD_SIZE);
+    ASSERT_EQ(pwrite(fd, first.data(), first.size(), 0), size);
+    ASSERT_EQ(pwrite(fd, last.data(), last.size(), (records - 1) * size), size);
     close(fd);
 
     const outcome result = run({.var_log = var_log.path}, {"root"});

@@ -155,7 +155,7 @@ TEST_F(LoginHistory, TimeZoneChangesOnlyTheTimeTexts) {
 TEST_F(LoginHistory, TimeTextsAcrossOffsetChangesAreTheCLibrarys) {
     struct {
         const char* tz;
-        std::vector<std::int32_t> changes;
+        std::vector<std::int64_t> changes;
     } const cases[] = {
         {"America/Adak", {-5745600, 420037200}},                  // 1969 fall back, 1983 spring
         {"Europe/Dublin", {-1691962479, -1680471279, 57722400}},  // 1916 odd seconds; 1971
@@ -172,17 +172,63 @@ TEST_F(LoginHistory, TimeTextsAcrossOffsetChangesAreTheCLibrarys) {
         tzset();
         std::vector<test_record> records;
         std::string expected;
-        for (const std::int32_t change : c.changes) {
+        for (const std::int64_t change : c.changes) {
             ASSERT_GT(irregular_seconds(change - 60, change + 60), 0)
                 << "nothing changes at " << change;
-            for (std::int32_t t = change - 60; t <= change + 60; ++t) {
+            for (std::int64_t t = change - 60; t <= change + 60; ++t) {
                 records.push_back({.time = t});
-                expected += "7;tty1;0;0;" + ctime_text(t);
+                expected += "7;tty1;0;0;" + libc_time_text(t);
             }
         }
         const outcome result = run({.log = test_log(records), .tz = c.tz}, {"root"});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, expected);
+    }
+}
+
+// The log as the host's own C library writes it (updwtmpx) and reads it back
+// (getutxent), in the host's record form: the report is the C library's
+// reading, line by line, for every user in it and in several zones. Times
+// beyond 32 bits are stored cut to 32 bits in a 384-byte record.
+TEST_F(LoginHistory, ReadsTheLogAsTheCLibraryWritesIt) {
+    std::vector<test_record> rows;
+    for (std::int16_t type = 0; type <= 9; ++type) {  // EMPTY to ACCOUNTING
+        rows.push_back({.type = type, .line = "tty" + std::to_string(type), .time = 1700000000});
+    }
+    const std::int64_t times[] = {INT32_MIN,  -1,          0,          INT32_MAX,
+                                  2147483648, -2208988800, 4102444800, 253402300800,
+                                  INT64_MAX,  INT64_MIN};
+    for (const std::int64_t time : times) {
+        rows.push_back({.line = "pts/1", .user = "alice", .time = time});
+    }
+    rows.push_back({.type = 8, .line = "pts/1", .user = "", .termination = -1, .exit = -32768});
+    rows.push_back({.line = TEXT_32, .user = TEXT_32, .termination = 15, .exit = 255});
+    rows.push_back(
+        {.line = "ttyAMA0", .user = "pi", .termination = 1, .exit = 2, .time = 1700000000});
+    rows.push_back({.type = 8, .line = "ttyAMA0", .user = "pi", .time = 1700003600});
+
+    const scratch_dir var_log;
+    ASSERT_FALSE(var_log.path.empty());
+    const std::vector<test_record> stored = written_by_the_c_library(var_log.path + "/wtmp", rows);
+    ASSERT_EQ(stored.size(), rows.size());
+    for (const char* tz : {"UTC0", "America/New_York", "<+14>-14"}) {
+        setenv("TZ", tz, 1);
+        tzset();
+        for (const std::string user : {"root", "alice", "", "pi", TEXT_32.c_str()}) {
+            SCOPED_TRACE(std::string(tz) + ", user " + user);
+            std::string expected;
+            for (const test_record& r : stored) {
+                if (r.user == user) {
+                    expected += std::to_string(r.type) + ';' + r.line + ';' +
+                                std::to_string(r.termination) + ';' + std::to_string(r.exit) + ';' +
+                                libc_time_text(r.time);
+                }
+            }
+            EXPECT_NE(expected, "");
+            const outcome result = run({.var_log = var_log.path, .tz = tz}, {user});
+            EXPECT_EQ(result.status, 0);
+            EXPECT_EQ(result.out, expected);
+        }
     }
 }
 

@@ -1,20 +1,65 @@
 // The login accounting log ("wtmp"): a flat sequence of fixed-size records
-// written by the login services. This module is the only place that knows
-// the record's layout; the rest of the program sees login_record values.
+// that the login services write through the C library, each as the host's
+// struct utmpx lies in memory. This module is the only place that knows the
+// record's layout; the rest of the program sees login_record values.
+//
+// Decoding and reading are defined here, in the header, so that the scan
+// that calls them once per record compiles them into its own loop.
 #pragma once
 
 #include <array>
+#include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <string_view>
 
-// Size of one record in the log. Record n begins at byte n * LOGIN_RECORD_SIZE.
-inline constexpr std::size_t LOGIN_RECORD_SIZE = 384;
+// Where a record's fields lie. The C library writes one of two forms, in
+// the host's byte order: 384 bytes with a 32-bit ut_session and ut_tv, or
+// 400 bytes with 64-bit ones. Every other field the program reads stands
+// at the same offset in both.
+struct login_record_form {
+    std::size_t size;         // bytes in one record
+    std::size_t time_offset;  // of ut_tv.tv_sec
+    std::size_t time_size;    // of ut_tv.tv_sec: 4 or 8
+    std::endian byte_order;
+
+    bool operator==(const login_record_form&) const = default;
+};
+
+inline constexpr login_record_form FORM_384_LITTLE{384, 340, 4, std::endian::little};
+inline constexpr login_record_form FORM_384_BIG{384, 340, 4, std::endian::big};
+inline constexpr login_record_form FORM_400_LITTLE{400, 344, 8, std::endian::little};
+inline constexpr login_record_form FORM_400_BIG{400, 344, 8, std::endian::big};
+
+// The host's own form, by the rule of the C library's <bits/utmpx.h>: 64-bit
+// fields on a 64-bit host that has no 32-bit ABI to share the log with
+// (arm64, s390x), 32-bit ones everywhere else (amd64, i386, armhf, ppc64,
+// riscv64). login_record.cc checks the choice against <utmpx.h> itself.
+#if __WORDSIZE == 64 && !__WORDSIZE_TIME64_COMPAT32
+inline constexpr login_record_form LOGIN_RECORD_FORM =
+    std::endian::native == std::endian::big ? FORM_400_BIG : FORM_400_LITTLE;
+#else
+inline constexpr login_record_form LOGIN_RECORD_FORM =
+    std::endian::native == std::endian::big ? FORM_384_BIG : FORM_384_LITTLE;
+#endif
+
+// Size of one record in this host's log. Record n begins at byte
+// n * LOGIN_RECORD_SIZE.
+inline constexpr std::size_t LOGIN_RECORD_SIZE = LOGIN_RECORD_FORM.size;
 
 // Width of the ut_line and ut_user fields.
 inline constexpr std::size_t LOGIN_TEXT_SIZE = 32;
+
+// Offsets of the fields that stand at the same place in both forms.
+inline constexpr std::size_t LOGIN_TYPE_OFFSET = 0;
+inline constexpr std::size_t LOGIN_LINE_OFFSET = 8;
+inline constexpr std::size_t LOGIN_USER_OFFSET = 44;
+inline constexpr std::size_t LOGIN_TERMINATION_OFFSET = 332;
+inline constexpr std::size_t LOGIN_EXIT_OFFSET = 334;
 
 // The text of a fixed-width field: its bytes before the first NUL, or all of
 // them when the field holds no NUL. Held in place, so a record owns its texts
@@ -34,12 +79,92 @@ struct login_record {
     login_text user;               // ut_user
     std::int16_t termination = 0;  // ut_exit.e_termination
     std::int16_t exit = 0;         // ut_exit.e_exit
-    std::int32_t time = 0;         // ut_tv.tv_sec, seconds since the Unix epoch
+    std::int64_t time = 0;         // ut_tv.tv_sec, seconds since the Unix epoch
 };
 
-// Decodes one record as it lies in the log (little-endian, two's complement).
-// Every 384-byte pattern decodes; no byte outside `bytes` is read.
-login_record decode_login_record(std::span<const unsigned char, LOGIN_RECORD_SIZE> bytes);
+namespace login_record_bytes {
+
+template <std::unsigned_integral U>
+constexpr U reversed_bytes(U value) {
+    U reversed = 0;
+    for (std::size_t i = 0; i < sizeof(U); ++i) {
+        reversed = static_cast<U>(reversed << 8 | (value & 0xFF));
+        value = static_cast<U>(value >> 8);
+    }
+    return reversed;
+}
+
+// The integer stored at `at` in byte order ORDER, whatever the host's; the
+// unsigned-to-signed conversion is two's complement (guaranteed since C++20).
+template <std::integral T, std::endian ORDER>
+T integer_at(const unsigned char* at) {
+    std::make_unsigned_t<T> value;
+    std::memcpy(&value, at, sizeof value);
+    if constexpr (ORDER != std::endian::native) {
+        value = reversed_bytes(value);
+    }
+    return static_cast<T>(value);
+}
+
+// The place of the first zero byte of eight read little-endian, or 8 when
+// none is zero. In `zeros` the high bit of every zero byte is set, and bits
+// above the first zero byte may be set by the borrow, but none below it:
+// the lowest set bit marks the first zero byte.
+inline std::size_t first_zero_byte(std::uint64_t word) {
+    constexpr std::uint64_t ONES = 0x0101010101010101;
+    constexpr std::uint64_t HIGHS = 0x8080808080808080;
+    const std::uint64_t zeros = (word - ONES) & ~word & HIGHS;
+    return static_cast<unsigned>(std::countr_zero(zeros)) / 8;  // 64 / 8 when none
+}
+
+// Where the text of a 32-byte field ends: at its first NUL, or at the
+// field's end when it holds none, eight bytes at a time. Most texts end in
+// their first eight bytes, which are looked at on their own so that the
+// common case stays short.
+inline std::size_t text_length(const unsigned char* field) {
+    std::size_t length = first_zero_byte(integer_at<std::uint64_t, std::endian::little>(field));
+    for (std::size_t at = 8; length == at && at < LOGIN_TEXT_SIZE; at += 8) {
+        length = at + first_zero_byte(integer_at<std::uint64_t, std::endian::little>(field + at));
+    }
+    return length;
+}
+
+// The whole field is copied: a fixed-size copy is cheaper than one of the
+// text's own length.
+inline login_text text_at(const unsigned char* field) {
+    login_text text;
+    std::memcpy(text.bytes.data(), field, LOGIN_TEXT_SIZE);
+    text.length = text_length(field);
+    return text;
+}
+
+}  // namespace login_record_bytes
+
+// Decodes one record in form FORM, by default the host's. Every pattern of
+// FORM.size bytes decodes; no byte outside `bytes` is read. A 32-bit time is
+// sign-extended: negative times are before the epoch.
+template <login_record_form FORM = LOGIN_RECORD_FORM>
+login_record decode_login_record(std::span<const unsigned char, FORM.size> bytes) {
+    using namespace login_record_bytes;
+    static_assert(FORM.time_offset + FORM.time_size <= FORM.size);
+    constexpr std::endian ORDER = FORM.byte_order;
+    const unsigned char* at = bytes.data();
+    std::int64_t time = 0;
+    if constexpr (FORM.time_size == 4) {
+        time = integer_at<std::int32_t, ORDER>(at + FORM.time_offset);
+    } else {
+        time = integer_at<std::int64_t, ORDER>(at + FORM.time_offset);
+    }
+    // Built in place: the texts are not copied again on the way out.
+    return {
+        .type = integer_at<std::int16_t, ORDER>(at + LOGIN_TYPE_OFFSET),
+        .line = text_at(at + LOGIN_LINE_OFFSET),
+        .user = text_at(at + LOGIN_USER_OFFSET),
+        .termination = integer_at<std::int16_t, ORDER>(at + LOGIN_TERMINATION_OFFSET),
+        .exit = integer_at<std::int16_t, ORDER>(at + LOGIN_EXIT_OFFSET),
+        .time = time,
+    };
+}
 
 enum class read_status {
     record,  // a whole record was read and decoded
@@ -52,7 +177,19 @@ struct login_read {
     login_record record;  // meaningful only when status is read_status::record
 };
 
-// Reads the next record from `log`, a read stream at a record boundary. On
-// read_status::record the stream is left at the next boundary. An incomplete
-// record is never decoded; its bytes are dropped. Never seeks.
-login_read read_login_record(std::FILE* log);
+// Reads the next record, in form FORM, from `log`, a read stream at a record
+// boundary. On read_status::record the stream is left at the next boundary.
+// An incomplete record is never decoded; its bytes are dropped. Never seeks.
+template <login_record_form FORM = LOGIN_RECORD_FORM>
+login_read read_login_record(std::FILE* log) {
+    std::array<unsigned char, FORM.size> buffer;
+    // Unlocked: the program has one thread, and the lock per call is a
+    // large part of the cost of a record's read from the stream's buffer.
+    const std::size_t got = fread_unlocked(buffer.data(), 1, buffer.size(), log);
+    if (got != buffer.size()) {
+        // A short read is the end of the records unless the stream failed;
+        // a trailing part of a record may be a record still being appended.
+        return {ferror_unlocked(log) != 0 ? read_status::failed : read_status::end, {}};
+    }
+    return {read_status::record, decode_login_record<FORM>(buffer)};
+}

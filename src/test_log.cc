@@ -1,44 +1,133 @@
+// <utmpx.h> as the C library and its login services see it: without
+// _TIME_BITS=64, which before glibc 2.40 changes the struct on 32-bit hosts
+// but not the log (glibc bug 30701). Nothing here uses time_t.
+#undef _TIME_BITS
+
 #include "test_log.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+#include <utmpx.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-void put_le(unsigned char* at, std::uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-        at[i] = static_cast<unsigned char>(value >> (8 * i));
+void put_integer(char* at, std::uint64_t value, std::size_t width, std::endian order) {
+    for (std::size_t i = 0; i < width; ++i) {
+        const std::size_t place = order == std::endian::little ? i : width - 1 - i;
+        at[place] = static_cast<char>(value >> (8 * i));
     }
 }
 
-void put_text(unsigned char* at, std::size_t width, const std::string& text) {
+void put_text(char* at, std::size_t width, const std::string& text) {
     std::memset(at, 0, width);
     std::memcpy(at, text.data(), std::min(width, text.size()));
 }
 
+// The text of a fixed-width field: up to its first NUL, at most the field.
+template <std::size_t N>
+std::string text_of(const char (&field)[N]) {
+    return {field, strnlen(field, N)};
+}
+
 }  // namespace
 
-std::array<unsigned char, LOGIN_RECORD_SIZE> encode_test_record(const test_record& record) {
-    std::array<unsigned char, LOGIN_RECORD_SIZE> bytes;
-    bytes.fill(0xA5);  // padding, id, session and the rest must play no part
-    unsigned char* at = bytes.data();
-    put_le(at + 0, static_cast<std::uint16_t>(record.type), 2);
-    put_le(at + 4, static_cast<std::uint32_t>(record.pid), 4);
+std::string encode_test_record(const test_record& record, login_record_form form) {
+    std::string bytes(form.size, '\xA5');  // padding, id, session and the rest play no part
+    char* at = bytes.data();
+    const std::endian order = form.byte_order;
+    put_integer(at + 0, static_cast<std::uint16_t>(record.type), 2, order);
+    put_integer(at + 4, static_cast<std::uint32_t>(record.pid), 4, order);
     put_text(at + 8, 32, record.line);
     put_text(at + 44, 32, record.user);
     put_text(at + 76, 256, record.host);
-    put_le(at + 332, static_cast<std::uint16_t>(record.termination), 2);
-    put_le(at + 334, static_cast<std::uint16_t>(record.exit), 2);
-    put_le(at + 340, static_cast<std::uint32_t>(record.time), 4);
+    put_integer(at + 332, static_cast<std::uint16_t>(record.termination), 2, order);
+    put_integer(at + 334, static_cast<std::uint16_t>(record.exit), 2, order);
+    put_integer(at + test_time_offset(form), static_cast<std::uint64_t>(record.time),
+                test_time_size(form), order);
     return bytes;
 }
 
-std::string test_log(const std::vector<test_record>& records) {
+std::string test_log(const std::vector<test_record>& records, login_record_form form) {
     std::string log;
-    log.reserve(records.size() * LOGIN_RECORD_SIZE);
+    log.reserve(records.size() * form.size);
     for (const test_record& record : records) {
-        const auto bytes = encode_test_record(record);
-        log.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        log += encode_test_record(record, form);
     }
     return log;
+}
+
+std::vector<test_record> written_by_the_c_library(const std::string& path,
+                                                  const std::vector<test_record>& records) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);  // updwtmpx does not create
+    if (fd < 0 || close(fd) != 0) {
+        return {};
+    }
+    for (const test_record& record : records) {
+        utmpx entry{};
+        entry.ut_type = record.type;
+        entry.ut_pid = record.pid;
+        put_text(entry.ut_line, sizeof entry.ut_line, record.line);
+        put_text(entry.ut_user, sizeof entry.ut_user, record.user);
+        put_text(entry.ut_host, sizeof entry.ut_host, record.host);
+        entry.ut_exit.e_termination = record.termination;
+        entry.ut_exit.e_exit = record.exit;
+        // Cut to the field's width where it has 32 bits.
+        entry.ut_tv.tv_sec = static_cast<decltype(entry.ut_tv.tv_sec)>(record.time);
+        updwtmpx(path.c_str(), &entry);
+    }
+    std::vector<test_record> read;
+    if (utmpxname(path.c_str()) != 0) {
+        return {};
+    }
+    setutxent();
+    while (const utmpx* entry = getutxent()) {
+        // A 32-bit field is signed in the log, though the C library declares
+        // it unsigned from 2.40 on.
+        const std::int64_t time = sizeof entry->ut_tv.tv_sec == 4
+                                      ? static_cast<std::int32_t>(entry->ut_tv.tv_sec)
+                                      : static_cast<std::int64_t>(entry->ut_tv.tv_sec);
+        read.push_back({.type = entry->ut_type,
+                        .line = text_of(entry->ut_line),
+                        .user = text_of(entry->ut_user),
+                        .termination = entry->ut_exit.e_termination,
+                        .exit = entry->ut_exit.e_exit,
+                        .time = time,
+                        .host = text_of(entry->ut_host),
+                        .pid = entry->ut_pid});
+    }
+    endutxent();
+    return read;
+}
+
+namespace {
+
+template <login_record_form FORM>
+login_record decode_as(const std::string& bytes) {
+    // A heap block of exactly one record: a sanitized build catches any read
+    // past its end.
+    const std::vector<unsigned char> record(bytes.begin(), bytes.end());
+    return decode_login_record<FORM>(std::span<const unsigned char, FORM.size>(record));
+}
+
+}  // namespace
+
+login_record decode_in_form(login_record_form form, const std::string& bytes) {
+    if (bytes.size() != form.size) {
+        std::abort();  // a test that builds its record wrong
+    }
+    return form == FORM_384_LITTLE   ? decode_as<FORM_384_LITTLE>(bytes)
+           : form == FORM_384_BIG    ? decode_as<FORM_384_BIG>(bytes)
+           : form == FORM_400_LITTLE ? decode_as<FORM_400_LITTLE>(bytes)
+                                     : decode_as<FORM_400_BIG>(bytes);
+}
+
+login_read read_in_form(login_record_form form, std::FILE* log) {
+    return form == FORM_384_LITTLE   ? read_login_record<FORM_384_LITTLE>(log)
+           : form == FORM_384_BIG    ? read_login_record<FORM_384_BIG>(log)
+           : form == FORM_400_LITTLE ? read_login_record<FORM_400_LITTLE>(log)
+                                     : read_login_record<FORM_400_BIG>(log);
 }

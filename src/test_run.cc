@@ -229,13 +229,17 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
     return result;
 }
 
-std::string ctime_text(std::int32_t seconds) {
-    const std::time_t when = seconds;
-    char text[64];
-    return ctime_r(&when, text) != nullptr ? text : "ctime_r failed";
+std::string libc_time_text(std::int64_t seconds) {
+    const auto when = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    const char* text = nullptr;
+    if (when == seconds && localtime_r(&when, &local) != nullptr) {
+        text = std::asctime(&local);  // not asctime_r, which stops at four-digit years
+    }
+    return text != nullptr ? text : std::to_string(seconds) + "\n";
 }
 
-int irregular_seconds(std::int32_t from, std::int32_t to) {
+int irregular_seconds(std::int64_t from, std::int64_t to) {
     int count = 0;
     std::tm before{};
     for (std::int64_t t = from; t <= to; ++t) {

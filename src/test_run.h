@@ -52,12 +52,14 @@ struct scratch_dir {
 // three standard ones.
 outcome run(const scene& s, const std::vector<std::string>& args);
 
-// ctime_r's text for `seconds` in the test's own time zone.
-std::string ctime_text(std::int32_t seconds);
+// The C library's time text for `seconds` in the test's own time zone:
+// asctime of localtime_r, or the count of seconds and a newline where
+// either cannot convert it.
+std::string libc_time_text(std::int64_t seconds);
 
 // Seconds in [from, to] at which local time does not simply tick on: the
 // UTC offset changes, or a leap second is inserted.
-int irregular_seconds(std::int32_t from, std::int32_t to);
+int irregular_seconds(std::int64_t from, std::int64_t to);
 
 // Why the binary cannot be given a private /var/log here, or nothing.
 std::optional<std::string> namespaces_unavailable();
