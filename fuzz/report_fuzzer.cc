@@ -63,7 +63,8 @@ void check_record(const std::uint8_t* raw, login_record_form form, const login_r
     // The time's place by the size of the record, not by the form's own fields.
     const bool wide = form.size == 400;
     require(record.time == raw_signed(raw + (wide ? 344 : 340), wide ? 8 : 4, form), "time");
-    require(record.line.length <= LOGIN_TEXT_SIZE && record.user.length <= LOGIN_TEXT_SIZE,
+    require(record.line.view().size() <= LOGIN_TEXT_SIZE &&
+                record.user.view().size() <= LOGIN_TEXT_SIZE,
             "texts fit their fields");
     require(record.line.view() == raw_text(raw + 8), "line text");
     require(record.user.view() == raw_text(raw + 44), "user text");
@@ -115,7 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::size_t name_size = std::min<std::size_t>(data[0] / 4 % 41, size - 1);
-    const std::string_view name(reinterpret_cast<const char*>(data + 1), name_size);
+    // A user name holds no NUL: it ends at the first, as a command line's would.
+    std::string_view name(reinterpret_cast<const char*>(data + 1), name_size);
+    name = name.substr(0, name.find('\0'));
     const std::uint8_t* records = data + 1 + name_size;
     const std::size_t records_size = size - 1 - name_size;
     if (records_size == 0) {

@@ -92,10 +92,6 @@ char* put_time_text(char* out, std::int64_t seconds) {
 
 }  // namespace
 
-bool selects_record(std::string_view user_name, const login_record& record) {
-    return record.user.view() == user_name;
-}
-
 report_line format_report_line(const login_record& record) {
     report_line line;
     char* const start = line.bytes.data();
@@ -105,8 +101,8 @@ report_line format_report_line(const login_record& record) {
     // The whole field is copied, a fixed size, and then only the text's
     // length counted: the bytes past it are overwritten or lie past the end.
     static_assert(7 + LOGIN_TEXT_SIZE <= REPORT_LINE_MAX, "after \"-32768;\" the field fits");
-    std::memcpy(out, record.line.bytes.data(), LOGIN_TEXT_SIZE);
-    out += record.line.length;
+    std::memcpy(out, record.line.field.data(), LOGIN_TEXT_SIZE);
+    out += record.line.view().size();
     *out++ = ';';
     out = put_decimal(out, record.termination);
     *out++ = ';';

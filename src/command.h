@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "login_record.h"
@@ -30,7 +31,17 @@ struct report_line {
 };
 
 // True when the record's user text is exactly `user_name`, byte for byte.
-bool selects_record(std::string_view user_name, const login_record& record);
+// `user_name` holds no NUL, as no command-line argument can.
+inline bool selects_record(std::string_view user_name, const login_record& record) {
+    // The text is the name when the field holds the name's bytes followed by
+    // a NUL, or by nothing where the name fills the field. Looked at in that
+    // order, most other users' records are told apart by one or two bytes.
+    const std::size_t size = user_name.size();
+    const auto& field = record.user.field;
+    return size <= LOGIN_TEXT_SIZE && (size == LOGIN_TEXT_SIZE || field[size] == '\0') &&
+           (size == 0 || field[0] == user_name[0]) &&
+           std::memcmp(field.data(), user_name.data(), size) == 0;
+}
 
 // "type;line;termination;exit;time text\n", where the time text is the
 // record's time in local time, laid out as asctime(3) lays it out, in

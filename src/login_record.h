@@ -61,27 +61,6 @@ inline constexpr std::size_t LOGIN_USER_OFFSET = 44;
 inline constexpr std::size_t LOGIN_TERMINATION_OFFSET = 332;
 inline constexpr std::size_t LOGIN_EXIT_OFFSET = 334;
 
-// The text of a fixed-width field: its bytes before the first NUL, or all of
-// them when the field holds no NUL. Held in place, so a record owns its texts
-// without allocating. Only the first `length` bytes are the text; the rest
-// are the field's bytes after the NUL and mean nothing.
-struct login_text {
-    std::array<char, LOGIN_TEXT_SIZE> bytes{};
-    std::size_t length = 0;  // at most LOGIN_TEXT_SIZE
-
-    std::string_view view() const { return {bytes.data(), length}; }
-};
-
-// The part of a record that the program uses.
-struct login_record {
-    std::int16_t type = 0;         // ut_type
-    login_text line;               // ut_line
-    login_text user;               // ut_user
-    std::int16_t termination = 0;  // ut_exit.e_termination
-    std::int16_t exit = 0;         // ut_exit.e_exit
-    std::int64_t time = 0;         // ut_tv.tv_sec, seconds since the Unix epoch
-};
-
 namespace login_record_bytes {
 
 template <std::unsigned_integral U>
@@ -97,7 +76,7 @@ constexpr U reversed_bytes(U value) {
 // The integer stored at `at` in byte order ORDER, whatever the host's; the
 // unsigned-to-signed conversion is two's complement (guaranteed since C++20).
 template <std::integral T, std::endian ORDER>
-T integer_at(const unsigned char* at) {
+T integer_at(const void* at) {
     std::make_unsigned_t<T> value;
     std::memcpy(&value, at, sizeof value);
     if constexpr (ORDER != std::endian::native) {
@@ -106,64 +85,72 @@ T integer_at(const unsigned char* at) {
     return static_cast<T>(value);
 }
 
-// The place of the first zero byte of eight read little-endian, or 8 when
-// none is zero. In `zeros` the high bit of every zero byte is set, and bits
-// above the first zero byte may be set by the borrow, but none below it:
-// the lowest set bit marks the first zero byte.
-inline std::size_t first_zero_byte(std::uint64_t word) {
+// The high bit of every zero byte of `word` is set, and bits above the
+// first zero byte may be set by the borrow, but none below it: once the
+// word is read little-endian, the lowest set bit marks the first zero byte.
+inline std::uint64_t zero_bytes(std::uint64_t word) {
     constexpr std::uint64_t ONES = 0x0101010101010101;
     constexpr std::uint64_t HIGHS = 0x8080808080808080;
-    const std::uint64_t zeros = (word - ONES) & ~word & HIGHS;
-    return static_cast<unsigned>(std::countr_zero(zeros)) / 8;  // 64 / 8 when none
+    return (word - ONES) & ~word & HIGHS;
 }
 
 // Where the text of a 32-byte field ends: at its first NUL, or at the
-// field's end when it holds none, eight bytes at a time. Most texts end in
-// their first eight bytes, which are looked at on their own so that the
-// common case stays short.
-inline std::size_t text_length(const unsigned char* field) {
-    std::size_t length = first_zero_byte(integer_at<std::uint64_t, std::endian::little>(field));
-    for (std::size_t at = 8; length == at && at < LOGIN_TEXT_SIZE; at += 8) {
-        length = at + first_zero_byte(integer_at<std::uint64_t, std::endian::little>(field + at));
+// field's end when it holds none, eight bytes at a time.
+inline std::size_t text_length(const char* field) {
+    for (std::size_t at = 0; at < LOGIN_TEXT_SIZE; at += 8) {
+        const auto word = integer_at<std::uint64_t, std::endian::little>(field + at);
+        if (const std::uint64_t zeros = zero_bytes(word); zeros != 0) {
+            return at + static_cast<unsigned>(std::countr_zero(zeros)) / 8;
+        }
     }
-    return length;
-}
-
-// The whole field is copied: a fixed-size copy is cheaper than one of the
-// text's own length.
-inline login_text text_at(const unsigned char* field) {
-    login_text text;
-    std::memcpy(text.bytes.data(), field, LOGIN_TEXT_SIZE);
-    text.length = text_length(field);
-    return text;
+    return LOGIN_TEXT_SIZE;
 }
 
 }  // namespace login_record_bytes
+
+// The text of a fixed-width field: its bytes before the first NUL, or all of
+// them when the field holds no NUL. The whole field is held, so a record
+// owns its texts without allocating, and the text's end is found only when
+// the text is looked at: most records of a scan are passed over unread.
+struct login_text {
+    std::array<char, LOGIN_TEXT_SIZE> field{};
+
+    std::string_view view() const {
+        return {field.data(), login_record_bytes::text_length(field.data())};
+    }
+};
+
+// The part of a record that the program uses.
+struct login_record {
+    std::int16_t type = 0;         // ut_type
+    login_text line;               // ut_line
+    login_text user;               // ut_user
+    std::int16_t termination = 0;  // ut_exit.e_termination
+    std::int16_t exit = 0;         // ut_exit.e_exit
+    std::int64_t time = 0;         // ut_tv.tv_sec, seconds since the Unix epoch
+};
 
 // Decodes one record in form FORM, by default the host's. Every pattern of
 // FORM.size bytes decodes; no byte outside `bytes` is read. A 32-bit time is
 // sign-extended: negative times are before the epoch.
 template <login_record_form FORM = LOGIN_RECORD_FORM>
-login_record decode_login_record(std::span<const unsigned char, FORM.size> bytes) {
+inline login_record decode_login_record(std::span<const unsigned char, FORM.size> bytes) {
     using namespace login_record_bytes;
     static_assert(FORM.time_offset + FORM.time_size <= FORM.size);
     constexpr std::endian ORDER = FORM.byte_order;
     const unsigned char* at = bytes.data();
-    std::int64_t time = 0;
+    login_record record;
+    record.type = integer_at<std::int16_t, ORDER>(at + LOGIN_TYPE_OFFSET);
+    std::memcpy(record.line.field.data(), at + LOGIN_LINE_OFFSET, LOGIN_TEXT_SIZE);
+    std::memcpy(record.user.field.data(), at + LOGIN_USER_OFFSET, LOGIN_TEXT_SIZE);
+    record.termination = integer_at<std::int16_t, ORDER>(at + LOGIN_TERMINATION_OFFSET);
+    record.exit = integer_at<std::int16_t, ORDER>(at + LOGIN_EXIT_OFFSET);
     if constexpr (FORM.time_size == 4) {
-        time = integer_at<std::int32_t, ORDER>(at + FORM.time_offset);
+        record.time = integer_at<std::int32_t, ORDER>(at + FORM.time_offset);
     } else {
-        time = integer_at<std::int64_t, ORDER>(at + FORM.time_offset);
+        record.time = integer_at<std::int64_t, ORDER>(at + FORM.time_offset);
     }
-    // Built in place: the texts are not copied again on the way out.
-    return {
-        .type = integer_at<std::int16_t, ORDER>(at + LOGIN_TYPE_OFFSET),
-        .line = text_at(at + LOGIN_LINE_OFFSET),
-        .user = text_at(at + LOGIN_USER_OFFSET),
-        .termination = integer_at<std::int16_t, ORDER>(at + LOGIN_TERMINATION_OFFSET),
-        .exit = integer_at<std::int16_t, ORDER>(at + LOGIN_EXIT_OFFSET),
-        .time = time,
-    };
+    return record;
 }
 
 enum class read_status {
@@ -181,7 +168,7 @@ struct login_read {
 // boundary. On read_status::record the stream is left at the next boundary.
 // An incomplete record is never decoded; its bytes are dropped. Never seeks.
 template <login_record_form FORM = LOGIN_RECORD_FORM>
-login_read read_login_record(std::FILE* log) {
+inline login_read read_login_record(std::FILE* log) {
     std::array<unsigned char, FORM.size> buffer;
     // Unlocked: the program has one thread, and the lock per call is a
     // large part of the cost of a record's read from the stream's buffer.

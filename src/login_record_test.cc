@@ -157,8 +157,8 @@ TEST(DecodeLoginRecord, TextEndsAtItsFirstNulWhereverItStands) {
             bytes.replace(8, LOGIN_TEXT_SIZE, field);
             bytes.replace(44, LOGIN_TEXT_SIZE, field);
             const login_record record = decode_in_form(form, bytes);
-            EXPECT_EQ(record.line.length, length);
-            EXPECT_EQ(record.user.length, length);
+            EXPECT_EQ(record.line.view().size(), length);
+            EXPECT_EQ(record.user.view().size(), length);
         }
     }
 }
