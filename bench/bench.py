@@ -1,33 +1,36 @@
 #!/usr/bin/env python3
-"""Measures login-history against its floors and its peers.
+"""Measures login-history, as three builds make it, against its floors and peers.
 
-Usage: python3 bench/bench.py BUILD_DIR [--runs N] [--quick] [--out FILE]
+Usage: python3 bench/bench.py [--quick] [--runs N] [--out FILE]
 
-Three tables, from logs that BUILD_DIR/make_log writes to a temporary
-directory, each put at /var/log/wtmp by a bind mount inside one private
-mount namespace (needs root, or an unprivileged user namespace):
+Builds the program three ways under build-bench/: CMake's Release build with
+GCC (-O3, link-time optimisation), the build a distribution makes (build type
+None, -O2, no LTO, the flags of dpkg-buildflags) and CMake's Release build
+with clang. The floors and the log generator come from the first, so that
+every ratio has the same denominator: read_floor reads the log record by
+record through stdio and looks at nothing; report_floor adds a user
+comparison and, per match, one localtime_r and one 60-byte fwrite.
+
+Every log is made by make_log in a scratch directory and put at
+/var/log/wtmp by a bind mount, inside a private mount namespace (needs root,
+or an unprivileged user namespace). The tables:
 
 1. Instructions per record, counted by valgrind's callgrind on 100,000
-   records (a run on an empty log subtracted), for login-history and for
-   its floor: read_floor (reading the log record by record through stdio,
-   looking at nothing) where nothing matches, report_floor (that, plus a
-   user comparison, one localtime_r and one 60-byte fwrite per match)
-   where records match. Instructions do not move with the machine's noise:
-   these are the figures to steer by.
-2. Wall and CPU time on a million records: medians of --runs runs, the log
-   made freshly cached right before every run (its pages dropped with
-   posix_fadvise, then read once, then checked to be wholly resident), as
-   ratios to dd reading the same log and as CPU milliseconds above dd's.
+   records, an empty log's count subtracted, with peak memory. These do not
+   move with the machine's noise: steer by them. --quick stops here.
+2. Wall and CPU time on a million records: medians of --runs runs, commands
+   interleaved, the log's pages dropped and read again right before every
+   run, as ratios to dd reading the same log.
 3. Scaling from 10 thousand to 4 million records (1% match), with peak
-   memory, heap allocations, and the peers that read the same log
-   (utmpdump, who FILE, last -f FILE USER) on the logs where they finish.
+   memory, heap allocations and the peers that read the same log.
 
-Writes the tables, with the machine they ran on, to --out (default
-bench/RESULTS.md) and, with gnuplot, time against log size to
-bench/scaling.png beside it.
+Writes the tables to --out (default bench/RESULTS.md) and, with gnuplot,
+time against log size to scaling.png beside it.
 """
 import argparse
+import contextlib
 import datetime
+import functools
 import os
 import platform
 import re
@@ -38,6 +41,8 @@ import sys
 import tempfile
 import time
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
 MIB = 1024 * 1024
 CALLGRIND_RECORDS = 100_000
 WALL_RECORDS = 1_000_000
@@ -52,20 +57,47 @@ CASES = [
 ]
 
 
-def make_log(build, scratch, name, records, match_every, step):
-    directory = os.path.join(scratch, re.sub(r"[^a-z0-9]+", "-", name.lower()))
-    os.makedirs(directory, exist_ok=True)
-    subprocess.run([os.path.join(build, "make_log"), str(records), str(match_every), str(step),
-                    os.path.join(directory, "wtmp")], check=True)
-    return directory
+def dpkg_flags(kind):
+    return subprocess.run(["dpkg-buildflags", "--get", kind], cwd=SOURCE, check=True,
+                          capture_output=True, text=True).stdout.strip()
 
 
-def on_var_log(directory):
+def build_all():
+    """The three builds, as {label: directory}; the first also makes the floors."""
+    debian_flags = f"{dpkg_flags('CPPFLAGS')} {dpkg_flags('CXXFLAGS')}"
+    builds = [
+        ("GCC, Release (-O3, LTO)", "gcc-release", {}, ["-DCMAKE_BUILD_TYPE=Release"]),
+        ("GCC, Debian's flags (-O2, no LTO)", "gcc-debian", {},
+         ["-DCMAKE_BUILD_TYPE=None", f"-DCMAKE_CXX_FLAGS={debian_flags}",
+          f"-DCMAKE_EXE_LINKER_FLAGS={dpkg_flags('LDFLAGS')}"]),
+        ("clang, Release", "clang-release", {"CXX": "clang++"}, ["-DCMAKE_BUILD_TYPE=Release"]),
+    ]
+    directories = {}
+    for label, name, env, options in builds:
+        directory = os.path.join(SOURCE, "build-bench", name)
+        print(f"== building: {label}", flush=True)
+        subprocess.run(["cmake", "-S", SOURCE, "-B", directory, "-DBUILD_TESTING=OFF"] + options,
+                       env=dict(os.environ, **env), check=True, stdout=subprocess.DEVNULL)
+        targets = ["login-history"] + (["make_log", "read_floor", "report_floor"]
+                                       if not directories else [])
+        subprocess.run(["cmake", "--build", directory, "--parallel", "--target"] + targets,
+                       check=True, stdout=subprocess.DEVNULL)
+        directories[label] = directory
+    return directories
+
+
+@contextlib.contextmanager
+def log_at_var_log(make_log, scratch, name, records, match_every, step):
+    """A log made by make_log, at /var/log/wtmp while the block runs."""
+    directory = tempfile.mkdtemp(prefix=re.sub(r"[^a-z0-9]+", "-", name.lower()), dir=scratch)
+    path = os.path.join(directory, "wtmp")
+    subprocess.run([make_log, str(records), str(match_every), str(step), path], check=True)
     subprocess.run(["mount", "--bind", directory, "/var/log"], check=True)
-
-
-def off_var_log():
-    subprocess.run(["umount", "/var/log"], check=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", "/var/log"], check=True)
+        shutil.rmtree(directory)
 
 
 def instructions(argv, tz):
@@ -77,6 +109,22 @@ def instructions(argv, tz):
     if not found:
         sys.exit(f"callgrind counted nothing for {argv}: {done.stderr[-500:]}")
     return int(found.group(1))
+
+
+def peak_rss(argv):
+    """Peak resident memory of argv in MiB, from /usr/bin/time, whose own small
+    child execs argv (a child of this Python process would count its memory)."""
+    with tempfile.NamedTemporaryFile("r") as report:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        return int(report.read().split()[-1]) / 1024
+
+
+def heap_allocations(argv):
+    done = subprocess.run(["valgrind", "--tool=memcheck"] + argv,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    found = re.search(r"total heap usage: ([\d,]+) allocs", done.stderr)
+    return int(found.group(1).replace(",", "")) if found else None
 
 
 def freshly_cached(path):
@@ -99,107 +147,68 @@ def freshly_cached(path):
     sys.exit(f"{path}: only {resident} of {size} bytes resident after reading it")
 
 
-def timed(argv, tz="UTC"):
-    """Wall seconds and CPU seconds (user + system) of one run, output to /dev/null."""
-    with open(os.devnull, "wb") as null:
-        start = time.perf_counter()
-        child = subprocess.Popen(argv, stdout=null, stderr=null, env=dict(os.environ, TZ=tz))
-        _, _, usage = os.wait4(child.pid, 0)
-        wall = time.perf_counter() - start
-    child.returncode = 0
-    return wall, usage.ru_utime + usage.ru_stime
-
-
-def peak_rss(argv):
-    """Peak resident memory of argv in bytes, from /usr/bin/time, whose own small
-    child execs argv (a child of this Python process would count its memory)."""
-    with tempfile.NamedTemporaryFile("r") as report, open(os.devnull, "wb") as null:
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name] + argv,
-                       stdout=null, stderr=null, check=False)
-        return int(report.read().split()[-1]) * 1024
-
-
-def heap_allocations(argv):
-    done = subprocess.run(["valgrind", "--tool=memcheck"] + argv,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    found = re.search(r"total heap usage: ([\d,]+) allocs", done.stderr)
-    return int(found.group(1).replace(",", "")) if found else None
-
-
 def medians(commands, runs, tz):
-    """Median wall and CPU seconds of each command, runs interleaved so that all
+    """Median wall and CPU seconds of each argv, runs interleaved so that all
     meet the same state of a shared machine, the log freshly cached before each."""
     walls = [[] for _ in commands]
     cpus = [[] for _ in commands]
     for _ in range(runs):
         for index, argv in enumerate(commands):
             freshly_cached(WTMP)
-            wall, cpu = timed(argv, tz)
-            walls[index].append(wall)
-            cpus[index].append(cpu)
+            start = time.perf_counter()
+            child = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     env=dict(os.environ, TZ=tz))
+            _, _, usage = os.wait4(child.pid, 0)
+            walls[index].append(time.perf_counter() - start)
+            cpus[index].append(usage.ru_utime + usage.ru_stime)
     return [(statistics.median(w), statistics.median(c)) for w, c in zip(walls, cpus)]
 
 
-def machine():
-    model = "unknown CPU"
-    with open("/proc/cpuinfo") as info:
-        for line in info:
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    return f"{model}, {os.cpu_count()} cores, Linux {platform.release()}"
-
-
-def instruction_table(build, scratch):
-    binary = os.path.join(build, "login-history")
-    read_floor = os.path.join(build, "read_floor")
-    report_floor = os.path.join(build, "report_floor")
-    empty = os.path.join(scratch, "empty")
-    os.makedirs(empty)
-    open(os.path.join(empty, "wtmp"), "wb").close()
-    baseline = {}
-
-    def per_record(directory, argv, tz):
-        if (argv[0], tz) not in baseline:
-            on_var_log(empty)
-            try:
-                baseline[(argv[0], tz)] = instructions(argv, tz)
-            finally:
-                off_var_log()
-        on_var_log(directory)
-        try:
-            return (instructions(argv, tz) - baseline[(argv[0], tz)]) / CALLGRIND_RECORDS
-        finally:
-            off_var_log()
-
-    rows = ["| case | TZ | login-history | floor | instructions of the floor | ratio |",
-            "|---|---|---|---|---|---|"]
+def instruction_tables(programs, floors, log):
+    """Table 1, and the summary of each build: instructions per record in the
+    no-match and the all-match (UTC) case, as ratios to the floors, and peak memory."""
+    labels = list(programs)
+    rows = ["| case | TZ | floor | " + " | ".join(labels) + " |",
+            "|---|---|---|" + "---|" * len(labels)]
+    summary = {}
+    empty = {}
+    with log("empty", 0, 0, 1):
+        for argv in list(programs.values()) + list(floors.values()):
+            for tz in ("UTC", "America/New_York"):
+                empty[(argv[0], tz)] = instructions(argv, tz)
     for name, match_every, step, zones in CASES:
-        directory = make_log(build, scratch, "cg " + name, CALLGRIND_RECORDS, match_every, step)
-        floor, floor_name = ((read_floor, "read_floor") if match_every == 0
-                             else (report_floor, "report_floor"))
-        for tz in zones:
-            ours = per_record(directory, [binary, "bench"], tz)
-            least = per_record(directory, [floor, "bench"], tz)
-            rows.append(f"| {name} | {tz} | {ours:.0f} | {floor_name} | {least:.0f} | "
-                        f"{ours / least:.2f} |")
-            print(rows[-1], flush=True)
-        shutil.rmtree(directory)
-    return rows
+        floor = "read_floor" if match_every == 0 else "report_floor"
+        with log(name, CALLGRIND_RECORDS, match_every, step):
+            for tz in zones:
+                def per_record(argv):
+                    return (instructions(argv, tz) - empty[(argv[0], tz)]) / CALLGRIND_RECORDS
+                least = per_record(floors[floor])
+                cells = []
+                for label, argv in programs.items():
+                    ours = per_record(argv)
+                    cells.append(f"{ours:.0f} = {ours / least:.2f} × {floor}")
+                    if tz == "UTC" and name in ("no match", "all match, 1 s apart"):
+                        summary.setdefault(label, []).append(f"{ours:.0f} = {ours / least:.3f}")
+                rows.append(f"| {name} | {tz} | {floor} {least:.0f} | " + " | ".join(cells) + " |")
+                print(rows[-1], flush=True)
+    with log("memory", WALL_RECORDS, 100, 7):
+        builds = ["| build | no match (× F1) | all match, UTC (× F4) | peak RSS, 1M records |",
+                  "|---|---|---|---|"]
+        for label, argv in programs.items():
+            builds.append(f"| {label} | {summary[label][0]} | {summary[label][1]} | "
+                          f"{peak_rss(argv):.1f} MiB |")
+            print(builds[-1], flush=True)
+    return builds, rows
 
 
-def wall_table(build, scratch, runs):
-    binary = os.path.join(build, "login-history")
+def wall_table(programs, floors, log, runs):
     rows = ["| case | TZ | command | median wall | ratio to dd | median CPU | CPU above dd |",
             "|---|---|---|---|---|---|---|"]
     for name, match_every, step, zones in CASES:
-        directory = make_log(build, scratch, "wall " + name, WALL_RECORDS, match_every, step)
-        floor = os.path.join(build, "read_floor" if match_every == 0 else "report_floor")
-        commands = [("dd bs=1M", ["dd", f"if={WTMP}", "of=/dev/null", "bs=1M"]),
-                    ("login-history", [binary, "bench"]),
-                    (os.path.basename(floor), [floor, "bench"])]
-        on_var_log(directory)
-        try:
+        floor = "read_floor" if match_every == 0 else "report_floor"
+        commands = [("dd bs=1M", ["dd", f"if={WTMP}", "of=/dev/null", "bs=1M"])]
+        commands += list(programs.items()) + [(floor, floors[floor])]
+        with log(name, WALL_RECORDS, match_every, step):
             for tz in zones:
                 results = medians([argv for _, argv in commands], runs, tz)
                 dd_wall, dd_cpu = results[0]
@@ -208,9 +217,6 @@ def wall_table(build, scratch, runs):
                                 f"{wall / dd_wall:.2f}x | {cpu * 1000:.1f} ms | "
                                 f"{(cpu - dd_cpu) * 1000:+.1f} ms |")
                     print(rows[-1], flush=True)
-        finally:
-            off_var_log()
-        shutil.rmtree(directory)
     return rows
 
 
@@ -226,18 +232,14 @@ def peers(records):
     return chosen
 
 
-def scaling_table(build, scratch, runs, sizes):
-    binary = os.path.join(build, "login-history")
+def scaling_table(program, log, runs, sizes):
     rows = ["| records | command | median wall | ratio to dd | peak RSS | heap allocations |",
             "|---|---|---|---|---|---|"]
     points = {}
     for records in sizes:
-        directory = make_log(build, scratch, f"scaling {records}", records, 100, 7)
-        on_var_log(directory)
-        try:
+        with log(f"scaling {records}", records, 100, 7):
             commands = [("dd bs=1M", ["dd", f"if={WTMP}", "of=/dev/null", "bs=1M"]),
-                        ("login-history", [binary, "bench"])]
-            commands += [(label, argv) for label, argv in peers(records)]
+                        ("login-history", program)] + peers(records)
             # The peers are slow: three runs each at most.
             results = medians([argv for _, argv in commands[:2]], runs, "UTC")
             results += medians([argv for _, argv in commands[2:]], min(runs, 3), "UTC")
@@ -246,13 +248,10 @@ def scaling_table(build, scratch, runs, sizes):
                 if label == "login-history" and records in (sizes[0], sizes[-1]):
                     allocations = str(heap_allocations(argv))
                 rows.append(f"| {records:,} | {label} | {wall * 1000:.1f} ms | "
-                            f"{wall / results[0][0]:.2f}x | {peak_rss(argv) / MIB:.2f} MiB | "
+                            f"{wall / results[0][0]:.2f}x | {peak_rss(argv):.2f} MiB | "
                             f"{allocations} |")
                 print(rows[-1], flush=True)
                 points.setdefault(label.split()[0], []).append((records, wall))
-        finally:
-            off_var_log()
-        shutil.rmtree(directory)
     return rows, points
 
 
@@ -263,8 +262,7 @@ def plot(points, png):
         for index, (label, series) in enumerate(sorted(points.items())):
             data = os.path.join(scratch, f"{index}.dat")
             with open(data, "w") as out:
-                for records, seconds in sorted(series):
-                    out.write(f"{records} {seconds}\n")
+                out.writelines(f"{records} {seconds}\n" for records, seconds in sorted(series))
             commands.append(f"'{data}' using 1:2 with linespoints title '{label}'")
         script = (f"set terminal png size 800,500; set output '{png}'; set logscale xy; "
                   "set xlabel 'records in the log (1% match)'; set ylabel 'median seconds'; "
@@ -272,57 +270,64 @@ def plot(points, png):
         subprocess.run(["gnuplot", "-e", script], check=True)
 
 
+def machine():
+    model = "unknown CPU"
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    return f"{model}, {os.cpu_count()} cores, Linux {platform.release()}"
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("build")
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--quick", action="store_true",
-                        help="instructions only, printed, RESULTS.md left as it is")
-    parser.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "RESULTS.md"))
+                        help="instructions and memory only, printed; RESULTS.md left as it is")
+    parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
 
     if not args.inside:
         wrap = ["unshare", "--mount", "--propagation", "private"]
         if os.geteuid() != 0:
-            wrap = ["unshare", "--user", "--map-root-user", "--mount", "--propagation", "private"]
+            wrap[1:1] = ["--user", "--map-root-user"]
         os.execvp(wrap[0], wrap + [sys.executable, os.path.abspath(__file__), "--inside"]
                   + sys.argv[1:])
 
-    build = os.path.abspath(args.build)
+    directories = build_all()
+    reference = next(iter(directories.values()))
+    programs = {label: [os.path.join(d, "login-history"), "bench"]
+                for label, d in directories.items()}
+    floors = {name: [os.path.join(reference, name), "bench"]
+              for name in ("read_floor", "report_floor")}
     scratch = tempfile.mkdtemp(prefix="login-history-bench.", dir="/var/tmp")
+    log = functools.partial(log_at_var_log, os.path.join(reference, "make_log"), scratch)
     try:
-        print("== instructions per record (callgrind)", flush=True)
-        instruction_rows = instruction_table(build, scratch)
+        print("== instructions per record (callgrind), and memory", flush=True)
+        builds, instruction_rows = instruction_tables(programs, floors, log)
         if args.quick:
             return
         print("== a million records, freshly cached", flush=True)
-        wall_rows = wall_table(build, scratch, args.runs)
+        wall_rows = wall_table(programs, floors, log, args.runs)
         print("== scaling, 1% match", flush=True)
-        scaling_rows, points = scaling_table(build, scratch, args.runs,
+        scaling_rows, points = scaling_table(programs[next(iter(programs))], log, args.runs,
                                              [10_000, 20_000, 40_000, 1_000_000, 4_000_000])
     finally:
         shutil.rmtree(scratch)
 
     text = "\n".join([
         "# A recent benchmark run", "",
-        f"Made by `python3 bench/bench.py build` on {datetime.date.today().isoformat()}, "
-        f"on {machine()}.", "",
-        "## Instructions per record", "",
-        f"valgrind's callgrind on {CALLGRIND_RECORDS:,} records, a run on an empty log "
-        "subtracted. read_floor reads the log record by record through stdio and looks at "
-        "nothing; report_floor adds a user comparison, and for each match one localtime_r "
-        "and one 60-byte fwrite. These counts do not move with the machine's noise.", "",
+        f"`python3 bench/bench.py` on {datetime.date.today().isoformat()}, on {machine()}. "
+        "What each table measures, and how: the comment at the top of bench/bench.py.", "",
+        "## The three builds: instructions per record against the floors, and memory", "",
+        *builds, "",
+        "## Instructions per record, every case", "",
         *instruction_rows, "",
-        "## A million records, freshly cached", "",
-        f"Medians of {args.runs} runs, the commands interleaved, the log's pages dropped and "
-        "read again right before every run; output to /dev/null. CPU is user plus system "
-        "time. Wall-clock ratios on a shared machine move by a tenth or more between runs; "
-        "the CPU time above dd moves less.", "",
+        f"## A million records, freshly cached (medians of {args.runs} runs)", "",
         *wall_rows, "",
-        "## Scaling, 1% match", "",
-        f"Medians of {args.runs} runs ({min(args.runs, 3)} for the peers), freshly cached "
-        "as above. Peak RSS from /usr/bin/time; heap allocations counted by valgrind.", "",
+        "## Scaling, 1% match, the Release build", "",
         *scaling_rows, ""])
     with open(args.out, "w") as out:
         out.write(text)
