@@ -1,0 +1,33 @@
+# Release builds are hardened with the flags Debian builds its own packages
+# with, each where the toolchain takes it: a fortified C library,
+# stack-smashing and stack-clash protection, control-flow protection, a
+# position-independent executable, and relocations made read-only at start.
+# The compiler's version string (.comment, from the C runtime's start files
+# too) is no part of the program, and Debian's packages drop it.
+include(CheckCXXCompilerFlag)
+include(CheckPIESupported)
+foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection)
+    string(MAKE_C_IDENTIFIER "have${flag}" have_flag)
+    check_cxx_compiler_flag(${flag} ${have_flag})
+    if(${have_flag})
+        add_compile_options($<$<CONFIG:Release>:${flag}>)
+    endif()
+endforeach()
+# Fortification needs the optimizer, which Release has. Undefined first, for
+# compilers that define it themselves.
+add_compile_options($<$<CONFIG:Release>:-U_FORTIFY_SOURCE> $<$<CONFIG:Release>:-D_FORTIFY_SOURCE=2>)
+check_pie_supported(LANGUAGES CXX)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+check_linker_flag(CXX "LINKER:-z,relro,-z,now" have_relro_now)
+if(have_relro_now)
+    add_link_options($<$<CONFIG:Release>:LINKER:-z,relro,-z,now>)
+endif()
+
+# strip_comment_section(TARGET): drops .comment from TARGET in Release builds.
+function(strip_comment_section target)
+    if(CMAKE_OBJCOPY)
+        add_custom_command(TARGET ${target} POST_BUILD
+            COMMAND "$<$<CONFIG:Release>:${CMAKE_OBJCOPY};--remove-section=.comment;$<TARGET_FILE:${target}>>"
+            COMMAND_EXPAND_LISTS)
+    endif()
+endfunction()

@@ -1,0 +1,29 @@
+# awk -v part=summary|description -f man_text.awk login-history.1.in
+# Plain text from the manual page's source, for the packages' descriptions:
+# the NAME line's summary, or the DESCRIPTION's paragraphs before its first
+# subsection, wrapped at 72 columns with an empty line between paragraphs.
+# Font macros (.B, .IR and the like) give their words: the alternating ones
+# without blanks between them, as the page prints them.
+function flush() {
+    if (line != "") print line
+    line = ""
+}
+function add(word) {
+    if (line != "" && length(line) + 1 + length(word) > 72) flush()
+    line = line == "" ? word : line " " word
+}
+/^\.SH / { section = $2; next }
+part == "summary" && section == "NAME" {
+    sub(/^[^ ]+ \\- /, "")
+    print
+    exit
+}
+part == "description" && section == "DESCRIPTION" {
+    if (/^\.SS/) exit
+    if (/^\.PP/) { flush(); print ""; next }
+    gsub(/\\-/, "-")
+    if (/^\.(BR|IR|RB|RI|BI|IB) /) { $1 = ""; gsub(/ /, ""); add($0); next }
+    if (/^\.[BI] /) sub(/^\.[BI] /, "")
+    for (i = 1; i <= NF; i++) add($i)
+}
+END { flush() }
