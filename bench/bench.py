@@ -11,9 +11,9 @@ every ratio has the same denominator: read_floor reads the log record by
 record through stdio and looks at nothing; report_floor adds a user
 comparison and, per match, one localtime_r and one 60-byte fwrite.
 
-Every log is made by make_log in a scratch directory and put at
-/var/log/wtmp by a bind mount, inside a private mount namespace (needs root,
-or an unprivileged user namespace). The tables:
+Everything runs under tools/with-log, with a scratch directory as /var/log
+(needs root, or an unprivileged user namespace); each log is made by
+make_log at /var/log/wtmp. The tables:
 
 1. Instructions per record, counted by valgrind's callgrind on 100,000
    records, an empty log's count subtracted, with peak memory. These do not
@@ -87,17 +87,15 @@ def build_all():
 
 
 @contextlib.contextmanager
-def log_at_var_log(make_log, scratch, name, records, match_every, step):
-    """A log made by make_log, at /var/log/wtmp while the block runs."""
-    directory = tempfile.mkdtemp(prefix=re.sub(r"[^a-z0-9]+", "-", name.lower()), dir=scratch)
-    path = os.path.join(directory, "wtmp")
-    subprocess.run([make_log, str(records), str(match_every), str(step), path], check=True)
-    subprocess.run(["mount", "--bind", directory, "/var/log"], check=True)
+def log_at_var_log(make_log, name, records, match_every, step):
+    """A log made by make_log at /var/log/wtmp, which is the scratch directory
+    that tools/with-log put there, while the block runs."""
+    print(f"-- {name}: {records:,} records", flush=True)
+    subprocess.run([make_log, str(records), str(match_every), str(step), WTMP], check=True)
     try:
         yield
     finally:
-        subprocess.run(["umount", "/var/log"], check=True)
-        shutil.rmtree(directory)
+        os.remove(WTMP)
 
 
 def instructions(argv, tz):
@@ -290,11 +288,15 @@ def main():
     args = parser.parse_args()
 
     if not args.inside:
-        wrap = ["unshare", "--mount", "--propagation", "private"]
-        if os.geteuid() != 0:
-            wrap[1:1] = ["--user", "--map-root-user"]
-        os.execvp(wrap[0], wrap + [sys.executable, os.path.abspath(__file__), "--inside"]
-                  + sys.argv[1:])
+        # Everything runs with a scratch directory as /var/log.
+        scratch = tempfile.mkdtemp(prefix="login-history-bench.", dir="/var/tmp")
+        try:
+            done = subprocess.run([os.path.join(SOURCE, "tools", "with-log"), scratch,
+                                   sys.executable, os.path.abspath(__file__), "--inside"]
+                                  + sys.argv[1:])
+        finally:
+            shutil.rmtree(scratch)
+        sys.exit(done.returncode)
 
     directories = build_all()
     reference = next(iter(directories.values()))
@@ -302,20 +304,16 @@ def main():
                 for label, d in directories.items()}
     floors = {name: [os.path.join(reference, name), "bench"]
               for name in ("read_floor", "report_floor")}
-    scratch = tempfile.mkdtemp(prefix="login-history-bench.", dir="/var/tmp")
-    log = functools.partial(log_at_var_log, os.path.join(reference, "make_log"), scratch)
-    try:
-        print("== instructions per record (callgrind), and memory", flush=True)
-        builds, instruction_rows = instruction_tables(programs, floors, log)
-        if args.quick:
-            return
-        print("== a million records, freshly cached", flush=True)
-        wall_rows = wall_table(programs, floors, log, args.runs)
-        print("== scaling, 1% match", flush=True)
-        scaling_rows, points = scaling_table(programs[next(iter(programs))], log, args.runs,
-                                             [10_000, 20_000, 40_000, 1_000_000, 4_000_000])
-    finally:
-        shutil.rmtree(scratch)
+    log = functools.partial(log_at_var_log, os.path.join(reference, "make_log"))
+    print("== instructions per record (callgrind), and memory", flush=True)
+    builds, instruction_rows = instruction_tables(programs, floors, log)
+    if args.quick:
+        return
+    print("== a million records, freshly cached", flush=True)
+    wall_rows = wall_table(programs, floors, log, args.runs)
+    print("== scaling, 1% match", flush=True)
+    scaling_rows, points = scaling_table(programs[next(iter(programs))], log, args.runs,
+                                         [10_000, 20_000, 40_000, 1_000_000, 4_000_000])
 
     text = "\n".join([
         "# A recent benchmark run", "",
