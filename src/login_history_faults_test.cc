@@ -11,55 +11,32 @@
 #include <string>
 #include <vector>
 
-#include "command.h"
 #include "test_log.h"
 #include "test_run.h"
 
 namespace {
 
-class LoginHistoryFaults : public LoginHistory {
-  protected:
-    void SetUp() override {
-        LoginHistory::SetUp();
-#ifdef LOGIN_HISTORY_SANITIZED
-        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);  // LeakSanitizer cannot run under ptrace
-#endif
-    }
-};
-
-bool on_path(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Skips when a tool is missing, except in CI, where its absence fails.
-#define REQUIRE_TOOL(tool)                           \
-    if (!on_path(tool)) {                            \
-        if (in_ci()) {                               \
-            FAIL() << tool << " is needed";          \
-        }                                            \
-        GTEST_SKIP() << tool << " is not installed"; \
-    }
+using enum log_kind;
+using enum output_kind;
 
 // The report the binary should give for `records` and `user`, in UTC.
 std::string report_of(const std::vector<test_record>& records, const std::string& user) {
-    setenv("TZ", "UTC0", 1);
-    tzset();
-    std::string report;
-    for (const test_record& record : records) {
-        const login_record decoded = decode_in_form(LOGIN_RECORD_FORM, encode_test_record(record));
-        if (selects_record(user, decoded)) {
-            report += format_report_line(decoded).view();
-        }
-    }
-    return report;
+    use_time_zone("UTC0");
+    return expected_report(records, user);
 }
 
-bool whole_lines(const std::string& text) {
-    return text.empty() || text.back() == '\n';
+// strace, running the binary with `faults` injected. A sanitized binary's
+// leak check cannot run under ptrace.
+std::vector<std::string> strace(const std::vector<std::string>& faults,
+                                const std::string& output = "/dev/null") {
+    std::vector<std::string> words = {"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-qq", "-o",
+                                      output};
+    words.insert(words.end(), faults.begin(), faults.end());
+    return words;
 }
 
-TEST_F(LoginHistoryFaults, InjectedFaultsEndInStatus255) {
-    REQUIRE_TOOL("strace");
+TEST_F(LoginHistory, InjectedFaultsEndInStatus255) {
+    SKIP_OR_FAIL_IF(tool_missing("strace"));
     // More than the 1 MiB the binary reads at once, and more report than the
     // 64 KiB it writes at once.
     std::vector<test_record> records;
@@ -72,59 +49,34 @@ TEST_F(LoginHistoryFaults, InjectedFaultsEndInStatus255) {
     const std::string after_first_read =
         report_of({records.begin(), records.begin() + first_read}, "root");
     struct {
-        const char* name;
-        std::vector<std::string> strace;
+        std::string inject;  // on the log's reads and closes, or on every write
         std::string out;
-        bool prefix_only;  // out must only be a prefix of the full report
     } const cases[] = {
-        {"the first read fails",
-         {"-P", "/var/log/wtmp", "-e", "trace=read", "-e", "inject=read:error=EIO:when=1"},
-         "",
-         false},
-        {"the second read fails",
-         {"-P", "/var/log/wtmp", "-e", "trace=read", "-e", "inject=read:error=EIO:when=2"},
-         after_first_read,
-         false},
-        {"closing the log fails",
-         {"-P", "/var/log/wtmp", "-e", "trace=close", "-e", "inject=close:error=EIO"},
-         full,
-         false},
-        {"every write fails", {"-e", "trace=write", "-e", "inject=write:error=ENOSPC"}, "", false},
+        {"read:error=EIO:when=1", ""},
+        {"read:error=EIO:when=2", after_first_read},
+        {"close:error=EIO", full},
+        {"write:error=ENOSPC", ""},
         // A write that fails once: the report must not go on with a hole.
-        {"only the second write fails",
-         {"-e", "trace=write", "-e", "inject=write:error=EIO:when=2"},
-         full.substr(0, 65536),
-         true},
-        {"writes fail from the second",
-         {"-e", "trace=write", "-e", "inject=write:error=ENOSPC:when=2+"},
-         full.substr(0, 65536),
-         true},
-        {"writes fail from the third",
-         {"-e", "trace=write", "-e", "inject=write:error=EIO:when=3+"},
-         full.substr(0, 2 * 65536),
-         true},
+        {"write:error=EIO:when=2", full.substr(0, 65536)},
+        {"write:error=ENOSPC:when=2+", full.substr(0, 65536)},
+        {"write:error=EIO:when=3+", full.substr(0, 2 * 65536)},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        scene setup{.log = log, .wrapper = {"strace", "-qq", "-o", "/dev/null"}};
-        setup.wrapper.insert(setup.wrapper.end(), c.strace.begin(), c.strace.end());
-        const outcome result = run(setup, {"root"});
-        EXPECT_EQ(result.status, 255);
-        EXPECT_EQ(result.out, c.out);
-        EXPECT_EQ(result.err, "");
-        if (c.prefix_only) {
-            EXPECT_EQ(full.compare(0, result.out.size(), result.out), 0);
-        } else {
-            EXPECT_TRUE(whole_lines(result.out));
+        SCOPED_TRACE(c.inject);
+        std::vector<std::string> faults = {"-e", "inject=" + c.inject};
+        if (!c.inject.starts_with("write")) {
+            faults.insert(faults.begin(), {"-P", "/var/log/wtmp"});
         }
+        EXPECT_EQ(run({.log = log, .wrapper = strace(faults)}, {"root"}),
+                  (outcome{.status = 255, .out = c.out}));
     }
 }
 
 // On a terminal each line goes out as it is made, so a person or a program
 // reading along sees the report as it grows; a line that could not be passed
 // on fails the run, though the line-buffered stream took it.
-TEST_F(LoginHistoryFaults, LinesReachATerminalOneAtATime) {
-    REQUIRE_TOOL("strace");
+TEST_F(LoginHistory, LinesReachATerminalOneAtATime) {
+    SKIP_OR_FAIL_IF(tool_missing("strace"));
     const std::vector<test_record> records = {
         {.time = 1}, {.user = "alice"}, {.time = 2}, {.time = 3}};
     const std::string full = report_of(records, "root");
@@ -133,27 +85,21 @@ TEST_F(LoginHistoryFaults, LinesReachATerminalOneAtATime) {
     const std::string trace = trace_dir.path + "/writes";
     struct {
         const char* name;
-        std::vector<std::string> inject;
-        int status;
-        std::string out;
+        std::vector<std::string> faults;
+        outcome expected;
         int writes;
     } const cases[] = {
-        {"every write succeeds", {}, 0, full, 3},
+        {"every write succeeds", {"-e", "trace=write"}, {.out = full}, 3},
         {"the second write fails",
-         {"-e", "inject=write:error=EIO:when=2"},
-         255,
-         full.substr(0, full.find('\n') + 1),
+         {"-e", "trace=write", "-e", "inject=write:error=EIO:when=2"},
+         {.status = 255, .out = full.substr(0, full.find('\n') + 1)},
          2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        scene setup{.log = test_log(records),
-                    .output = output_kind::terminal,
-                    .wrapper = {"strace", "-qq", "-o", trace, "-e", "trace=write"}};
-        setup.wrapper.insert(setup.wrapper.end(), c.inject.begin(), c.inject.end());
-        const outcome result = run(setup, {"root"});
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.out, c.out);
+        const scene setup{
+            .log = test_log(records), .output = terminal, .wrapper = strace(c.faults, trace)};
+        EXPECT_EQ(run(setup, {"root"}), c.expected);
         std::ifstream writes(trace);
         int count = 0;
         for (std::string line; std::getline(writes, line);) {
@@ -166,13 +112,11 @@ TEST_F(LoginHistoryFaults, LinesReachATerminalOneAtATime) {
 // A writer appends records a piece at a time, as login services may, while
 // the binary reads the log again and again: every run reports whole lines
 // of whole records only, a prefix of the final report, and succeeds.
-TEST_F(LoginHistoryFaults, AppendsWhileReading) {
+TEST_F(LoginHistory, AppendsWhileReading) {
     const scratch_dir var_log;
     ASSERT_FALSE(var_log.path.empty());
-    const std::string path = var_log.path + "/wtmp";
-    const int log_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int log_fd = open((var_log.path + "/wtmp").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     ASSERT_GE(log_fd, 0);
-
     std::vector<test_record> records;
     for (std::int32_t i = 0; i < 4000; ++i) {
         records.push_back({.type = static_cast<std::int16_t>(i % 2 == 0 ? 7 : 8),
@@ -200,55 +144,41 @@ TEST_F(LoginHistoryFaults, AppendsWhileReading) {
     ASSERT_GT(writer, 0);
     close(log_fd);
 
-    int runs = 0;
-    int partial_runs = 0;
     int writer_status = 0;
     for (bool writing = true; writing;) {
         writing = waitpid(writer, &writer_status, WNOHANG) == 0;
         const outcome result = run({.var_log = var_log.path}, {"root"});
-        ++runs;
-        ASSERT_EQ(result.status, 0);
-        ASSERT_EQ(result.err, "");
-        ASSERT_TRUE(whole_lines(result.out));
-        ASSERT_EQ(full.compare(0, result.out.size(), result.out), 0) << "run " << runs;
-        if (!writing) {
-            EXPECT_EQ(result.out, full);  // the last run came after the last append
-        } else if (!result.out.empty() && result.out.size() < full.size()) {
-            ++partial_runs;
-        }
+        // Whole lines of a prefix of the final report; all of it once the
+        // writer is done.
+        ASSERT_EQ(result, (outcome{.out = full.substr(0, result.out.size())}));
+        ASSERT_TRUE(result.out.empty() || result.out.back() == '\n');
+        ASSERT_TRUE(writing || result.out == full);
     }
     EXPECT_TRUE(WIFEXITED(writer_status) && WEXITSTATUS(writer_status) == 0);
-    RecordProperty("runs", runs);
-    RecordProperty("runs_during_appends", partial_runs);
 }
 
 // Record offsets past 2^32 bytes: a sparse log with a record of the user's
 // at each end and zeros between. On tmpfs, where holes read fast.
-TEST_F(LoginHistoryFaults, LogOver4GiB) {
+TEST_F(LoginHistory, LogOver4GiB) {
 #ifdef LOGIN_HISTORY_EMULATED
     GTEST_SKIP() << "under qemu the binary opens files as a 64-bit process does, so this "
                     "cannot fail here; the native i386 run is what proves large files";
 #endif
     const scratch_dir var_log("/dev/shm");
     ASSERT_FALSE(var_log.path.empty());
-    const std::int64_t records = (std::int64_t{1} << 32) / LOGIN_RECORD_SIZE + 2;
+    const auto size = static_cast<ssize_t>(LOGIN_RECORD_SIZE);
+    const std::int64_t records = (std::int64_t{1} << 32) / size + 2;
     const std::vector<test_record> ends = {{.line = "first", .time = 1},
                                            {.line = "last", .time = 2}};
-    const auto first = encode_test_record(ends[0]);
-    const auto last = encode_test_record(ends[1]);
     const int fd = open((var_log.path + "/wtmp").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
-    const auto size = static_cast<ssize_t>(LOGIN_RECORD_SIZE);
-    ASSERT_EQ(pwrite(fd, first.data(), first.size(), 0), size);
-    ASSERT_EQ(pwrite(fd, last.data(), last.size(), (records - 1) * size), size);
+    ASSERT_EQ(pwrite(fd, encode_test_record(ends[0]).data(), size, 0), size);
+    ASSERT_EQ(pwrite(fd, encode_test_record(ends[1]).data(), size, (records - 1) * size), size);
     close(fd);
-
-    const outcome result = run({.var_log = var_log.path}, {"root"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, report_of(ends, "root"));
+    EXPECT_EQ(run({.var_log = var_log.path}, {"root"}), outcome{.out = report_of(ends, "root")});
 }
 
-TEST_F(LoginHistoryFaults, NoMemoryErrorsOrLeaksUnderValgrind) {
+TEST_F(LoginHistory, NoMemoryErrorsOrLeaksUnderValgrind) {
 #ifdef LOGIN_HISTORY_SANITIZED
     GTEST_SKIP() << "valgrind cannot run a sanitized binary";
 #endif
@@ -257,7 +187,7 @@ TEST_F(LoginHistoryFaults, NoMemoryErrorsOrLeaksUnderValgrind) {
                     "architecture under qemu, and an i386 one only with the i386 C library's "
                     "debugging symbols, which need a multiarch setup";
 #endif
-    REQUIRE_TOOL("valgrind");
+    SKIP_OR_FAIL_IF(tool_missing("valgrind"));
     const std::vector<std::string> valgrind = {"valgrind",
                                                "-q",
                                                "--error-exitcode=99",
@@ -267,27 +197,21 @@ TEST_F(LoginHistoryFaults, NoMemoryErrorsOrLeaksUnderValgrind) {
     const std::vector<test_record> records = {
         {.user = "root"}, {.user = "alice"}, {.user = "root", .time = -5}};
     const std::string log = test_log(records) + "partial";
-    struct {
-        const char* name;
-        scene setup;
-        int status;
-        std::string out;
-    } const cases[] = {
-        {"a report", {.log = log, .wrapper = valgrind}, 0, report_of(records, "root")},
+    expect_runs({
+        {"a report",
+         {.log = log, .wrapper = valgrind},
+         {"root"},
+         {.out = report_of(records, "root")}},
         {"output fails",
-         {.log = log, .output = output_kind::dev_full, .wrapper = valgrind},
-         255,
-         ""},
-        {"the log is a directory", {.kind = log_kind::directory, .wrapper = valgrind}, 255, ""},
-        {"no log", {.kind = log_kind::missing, .wrapper = valgrind}, 1, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const outcome result = run(c.setup, {"root"});
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.out, c.out);
-        EXPECT_EQ(result.err, "");
-    }
+         {.log = log, .output = dev_full, .wrapper = valgrind},
+         {"root"},
+         {.status = 255}},
+        {"the log is a directory",
+         {.kind = directory, .wrapper = valgrind},
+         {"root"},
+         {.status = 255}},
+        {"no log", {.kind = missing, .wrapper = valgrind}, {"root"}, {.status = 1}},
+    });
 }
 
 }  // namespace

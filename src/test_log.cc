@@ -46,8 +46,10 @@ std::string encode_test_record(const test_record& record, login_record_form form
     put_text(at + 76, 256, record.host);
     put_integer(at + 332, static_cast<std::uint16_t>(record.termination), 2, order);
     put_integer(at + 334, static_cast<std::uint16_t>(record.exit), 2, order);
-    put_integer(at + test_time_offset(form), static_cast<std::uint64_t>(record.time),
-                test_time_size(form), order);
+    // The time's place as utmp(5) gives it, apart from the decoder's forms.
+    const bool wide = form.size == 400;
+    put_integer(at + (wide ? 344 : 340), static_cast<std::uint64_t>(record.time), wide ? 8 : 4,
+                order);
     return bytes;
 }
 

@@ -18,15 +18,6 @@ inline const std::string TEXT_31 = TEXT_32.substr(0, 31);
 inline constexpr std::array<login_record_form, 4> ALL_FORMS = {FORM_384_LITTLE, FORM_384_BIG,
                                                                FORM_400_LITTLE, FORM_400_BIG};
 
-// Where each form holds its time, as utmp(5) lays the two forms out: known
-// here apart from the decoder's own description of the forms.
-inline std::size_t test_time_offset(login_record_form form) {
-    return form.size == 400 ? 344 : 340;
-}
-inline std::size_t test_time_size(login_record_form form) {
-    return form.size == 400 ? 8 : 4;
-}
-
 struct test_record {
     std::int16_t type = 7;  // USER_PROCESS
     std::string line = "tty1";
@@ -47,11 +38,9 @@ std::string encode_test_record(const test_record& record,
 std::string test_log(const std::vector<test_record>& records,
                      login_record_form form = LOGIN_RECORD_FORM);
 
-// Appends `records` to the log at `path` (created if missing) with the C
-// library's own writer, updwtmpx, and gives back every record in that file
-// as the C library reads it, with getutxent: the host's login log, as its
-// login services write it and its other readers read it. An empty result
-// when either fails.
+// Appends `records` to the log at `path` with the C library's own writer,
+// updwtmpx, and gives back every record there as the C library reads it,
+// with getutxent: the host's own log, as its login services write it.
 std::vector<test_record> written_by_the_c_library(const std::string& path,
                                                   const std::vector<test_record>& records);
 

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <gtest/gtest.h>
+#include <pty.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -16,38 +16,35 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 
 extern char** environ;
 
 namespace {
 
-// Statuses the child uses when it could not set up the run; the program
-// itself only ends with 0, 1 or 255.
+// The child's status when it could not set up the run; the program itself
+// only ends with 0, 1 or 255.
 constexpr int SETUP_FAILED = 120;
-constexpr int EXEC_FAILED = 127;
 constexpr uid_t NOBODY = 65534;
 
-bool write_file(const char* path, const std::string& text) {
-    const int fd = open(path, O_WRONLY);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+// One write, as /proc/self/uid_map and its kin take them.
+bool write_file(const std::string& path, const std::string& text) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const bool written =
+        fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     close(fd);
-    return ok;
+    return written;
 }
 
 // Runs in the child: a mount namespace of its own (inside a user namespace
 // when not root) with `dir` mounted over /var/log.
 bool enter_private_var_log(const std::string& dir) {
     if (unshare(CLONE_NEWNS) != 0) {
-        const uid_t uid = getuid();
-        const gid_t gid = getgid();
+        const std::string uid = std::to_string(getuid());
+        const std::string gid = std::to_string(getgid());
         if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
             !write_file("/proc/self/setgroups", "deny") ||
-            !write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-            !write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+            !write_file("/proc/self/uid_map", "0 " + uid + " 1") ||
+            !write_file("/proc/self/gid_map", "0 " + gid + " 1")) {
             return false;
         }
     }
@@ -55,37 +52,33 @@ bool enter_private_var_log(const std::string& dir) {
            mount(dir.c_str(), "/var/log", nullptr, MS_BIND, nullptr) == 0;
 }
 
-// `terminal` is the pseudo-terminal's own end, open in the child.
+// Runs in the child: standard output as the scene asks; `terminal` is the
+// pseudo-terminal's own end.
 bool route_stdout(output_kind output, int terminal) {
+    int ends[2];
     switch (output) {
         case output_kind::captured:
             return true;
         case output_kind::terminal:
             return dup2(terminal, STDOUT_FILENO) >= 0;
-        case output_kind::dev_full: {
-            const int fd = open("/dev/full", O_WRONLY);
-            return fd >= 0 && dup2(fd, STDOUT_FILENO) >= 0;
-        }
+        case output_kind::dev_full:
+            return dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO) >= 0;
         case output_kind::closed:
             return close(STDOUT_FILENO) == 0;
-        case output_kind::broken_pipe: {
-            int ends[2];
-            if (pipe(ends) != 0) {
-                return false;
-            }
-            close(ends[0]);
-            return dup2(ends[1], STDOUT_FILENO) >= 0 && signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-        }
+        case output_kind::broken_pipe:
+            return pipe(ends) == 0 && close(ends[0]) == 0 && dup2(ends[1], STDOUT_FILENO) >= 0 &&
+                   signal(SIGPIPE, SIG_IGN) != SIG_ERR;
     }
     return false;
 }
 
-std::string contents_of(int fd) {
+// Everything that can be read from `fd`, which is then closed; a memfd is
+// read from its start, a terminal's master end until it reports EIO.
+std::string drain(int fd) {
     std::string text;
     char chunk[65536];
     lseek(fd, 0, SEEK_SET);
-    ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0) {
+    for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) {
         text.append(chunk, static_cast<std::size_t>(got));
     }
     close(fd);
@@ -93,44 +86,62 @@ std::string contents_of(int fd) {
 }
 
 // A pseudo-terminal in raw mode, so that its bytes pass unchanged: the
-// master end for the caller to read and the terminal end for the program.
-bool open_terminal(int& master, int& terminal) {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        return false;
-    }
-    const char* name = ptsname(master);
-    terminal = name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+// master end for the caller to read, and the terminal end for the program.
+std::optional<std::pair<int, int>> open_terminal() {
+    int master = -1;
+    int terminal = -1;
     termios mode{};
-    if (terminal < 0 || tcgetattr(terminal, &mode) != 0) {
-        return false;
-    }
-    cfmakeraw(&mode);
-    return tcsetattr(terminal, TCSANOW, &mode) == 0;
-}
-
-// What the program wrote to the terminal, once its end is closed.
-std::string terminal_contents(int master) {
-    std::string text;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(master, chunk, sizeof chunk)) > 0) {  // EIO once drained
-        text.append(chunk, static_cast<std::size_t>(got));
+    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) == 0 &&
+        tcgetattr(terminal, &mode) == 0) {
+        cfmakeraw(&mode);
+        if (tcsetattr(terminal, TCSANOW, &mode) == 0) {
+            return std::pair{master, terminal};
+        }
     }
     close(master);
-    return text;
+    close(terminal);
+    return std::nullopt;
 }
 
-std::vector<char*> pointers_to(std::vector<std::string>& words) {
-    std::vector<char*> pointers;
-    for (std::string& word : words) {
-        pointers.push_back(word.data());
+// Runs in the child, and does not return: sets up the run and execs.
+[[noreturn]] void start(const scene& s, const std::string& var_log, int terminal,
+                        std::vector<std::string> words) {
+    // Only the standard descriptors reach the program; the rest of the
+    // test's (gtest's own among them) would count against its limits.
+    bool ready = enter_private_var_log(var_log) && route_stdout(s.output, terminal) &&
+                 close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0;
+    for (const auto& [resource, value] : s.limits) {
+        const rlimit limit{value, value};
+        ready = ready && setrlimit(resource, &limit) == 0;
     }
-    pointers.push_back(nullptr);
-    return pointers;
+    // Opened while still root: the build may lie below a directory that the
+    // unprivileged user cannot enter, as a CI clone can.
+    const int program = s.as_nobody ? open(words[0].c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    if (s.as_nobody) {
+        ready = ready && program >= 0 && setgroups(0, nullptr) == 0 && setgid(NOBODY) == 0 &&
+                setuid(NOBODY) == 0;
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    if (ready && setenv("TZ", s.tz.c_str(), 1) == 0) {
+        if (s.as_nobody) {
+            fexecve(program, argv.data(), environ);
+        } else {
+            execvp(argv[0], argv.data());
+        }
+    }
+    _exit(SETUP_FAILED);
 }
 
 }  // namespace
+
+void PrintTo(const outcome& result, std::ostream* out) {
+    *out << "{status " << result.status << ", out \"" << result.out << "\", err \"" << result.err
+         << "\"}";
+}
 
 scratch_dir::scratch_dir(const std::string& parent) {
     std::string name = parent + "/login-history-test.XXXXXX";
@@ -149,84 +160,54 @@ scratch_dir::~scratch_dir() {
 
 outcome run(const scene& s, const std::vector<std::string>& args) {
     const scratch_dir scratch;
-    std::string var_log = s.var_log;
-    if (var_log.empty()) {
-        if (scratch.path.empty()) {
-            return {};
-        }
-        var_log = scratch.path;
-        const std::string log_path = var_log + "/wtmp";
-        if (s.kind == log_kind::file) {
-            std::ofstream(log_path, std::ios::binary) << s.log;
-            chmod(log_path.c_str(), s.mode);
-        } else if (s.kind == log_kind::directory) {
-            mkdir(log_path.c_str(), 0755);
-        }
+    const std::string var_log = s.var_log.empty() ? scratch.path : s.var_log;
+    const std::string log_path = var_log + "/wtmp";
+    if (var_log.empty() ||
+        (s.var_log.empty() && s.kind == log_kind::file &&
+         (!write_file(log_path, s.log) || chmod(log_path.c_str(), s.mode) != 0)) ||
+        (s.var_log.empty() && s.kind == log_kind::directory &&
+         mkdir(log_path.c_str(), 0755) != 0)) {
+        return {.status = -1, .err = "could not lay out " + log_path};
+    }
+    std::optional<std::pair<int, int>> terminal;
+    if (s.output == output_kind::terminal && !(terminal = open_terminal())) {
+        return {.status = -1, .err = "no pseudo-terminal"};
     }
 
     std::vector<std::string> words = s.wrapper;
     words.emplace_back(LOGIN_HISTORY_BINARY);
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<std::string> env_words{"TZ=" + s.tz};
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "TZ=", 3) != 0) {
-            env_words.emplace_back(*entry);
-        }
-    }
-    const std::vector<char*> argv = pointers_to(words);
-    const std::vector<char*> envp = pointers_to(env_words);
-
     const int out_fd = memfd_create("stdout", MFD_CLOEXEC);
     const int err_fd = memfd_create("stderr", MFD_CLOEXEC);
-    int master = -1;
-    int terminal = -1;
-    if (s.output == output_kind::terminal && !open_terminal(master, terminal)) {
-        return {};
-    }
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        // Only the standard descriptors reach the program; the rest of the
-        // test's (gtest's own among them) would count against open_files.
-        if (dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0 ||
-            !enter_private_var_log(var_log) || !route_stdout(s.output, terminal) ||
-            close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        if (dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0) {
             _exit(SETUP_FAILED);
         }
-        if (s.open_files) {
-            const rlimit limit{*s.open_files, *s.open_files};
-            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
-                _exit(SETUP_FAILED);
-            }
-        }
-        if (s.as_nobody) {
-            // Opened while still root: the build may lie below a directory
-            // that the unprivileged user cannot enter, as a CI clone can.
-            const int program = open(argv[0], O_RDONLY | O_CLOEXEC);
-            if (program < 0 || setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 ||
-                setuid(NOBODY) != 0) {
-                _exit(SETUP_FAILED);
-            }
-            fexecve(program, argv.data(), envp.data());
-            _exit(EXEC_FAILED);
-        }
-        execvpe(argv[0], argv.data(), envp.data());
-        _exit(EXEC_FAILED);
+        start(s, var_log, terminal ? terminal->second : -1, std::move(words));
     }
-    if (terminal >= 0) {
-        close(terminal);
+    outcome result{.status = -1};
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child) {
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    outcome result;
-    int wait_status = 0;
-    if (child > 0 && waitpid(child, &wait_status, 0) == child) {
-        result.status =
-            WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    if (terminal) {
+        close(terminal->second);
+        result.out = drain(terminal->first);
     }
-    result.out = s.output == output_kind::terminal ? terminal_contents(master) : "";
-    const std::string captured = contents_of(out_fd);
-    result.out += captured;
-    result.err = contents_of(err_fd);
+    result.out += drain(out_fd);
+    result.err = drain(err_fd);
     return result;
+}
+
+void expect_runs(const std::vector<run_case>& cases) {
+    for (const run_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.setup.as_nobody || geteuid() == 0) {
+            EXPECT_EQ(run(c.setup, c.args), c.expected);
+        }
+    }
 }
 
 std::string libc_time_text(std::int64_t seconds) {
@@ -238,6 +219,40 @@ std::string libc_time_text(std::int64_t seconds) {
     }
     return text != nullptr ? text : std::to_string(seconds) + "\n";
 }
+
+std::string expected_report(const std::vector<test_record>& records, const std::string& user) {
+    std::string report;
+    for (const test_record& r : records) {
+        if (r.user.substr(0, LOGIN_TEXT_SIZE) == user) {
+            report += std::to_string(r.type) + ';' + r.line.substr(0, LOGIN_TEXT_SIZE) + ';' +
+                      std::to_string(r.termination) + ';' + std::to_string(r.exit) + ';' +
+                      libc_time_text(r.time);
+        }
+    }
+    return report;
+}
+
+void use_time_zone(const std::string& tz) {
+    setenv("TZ", tz.c_str(), 1);
+    tzset();
+}
+
+const std::vector<zone_changes> ZONE_CHANGES = {
+    {"America/Adak", {-5745600, 420037200}},                  // 1969 fall back, 1983 spring
+    {"Europe/Dublin", {-1691962479, -1680471279, 57722400}},  // 1916 odd seconds; 1971
+    {"Europe/Amsterdam", {-1025745572}},                      // 1937: +1:19:32 to +1:20
+    {"Europe/Berlin", {1679792400}},                          // 2023 spring forward
+    {"Australia/Lord_Howe", {1111849200, 1130599800}},        // half-hour summer time
+    {"Antarctica/Troll", {1111885200, 1130634000}},           // two-hour summer time
+    {"right/UTC", {1483228826}},                              // the leap second ending 2016
+    // Summer time for 30 seconds, 00:00:10 to 00:00:40 local on 10 April 2024.
+    {"AAA0BBB,J100/0:00:10,J100/1:00:40", {1712707210}},
+    // Summer time from 2:00:10 to 3:00:40 on 8 March 1970: 30 s later an
+    // hour and 30 s are gone.
+    {"AST4ADT,M3.2.0/2:00:10,M3.2.0/3:00:40", {5724010}},
+    // UTC offsets of +0:19:32 and +0:20, changing on the last Sundays.
+    {"AAA-0:19:32BBB-0:20,M3.5.0/2,M10.5.0/3", {1679794828, 1698547200}},
+};
 
 int irregular_seconds(std::int64_t from, std::int64_t to) {
     int count = 0;
@@ -253,34 +268,19 @@ int irregular_seconds(std::int64_t from, std::int64_t to) {
 }
 
 std::optional<std::string> namespaces_unavailable() {
-    static const std::optional<std::string> reason = []() -> std::optional<std::string> {
-        const pid_t child = fork();
-        if (child == 0) {
-            _exit(enter_private_var_log("/tmp") ? 0 : 1);
-        }
-        int status = 0;
-        if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-            WEXITSTATUS(status) != 0) {
-            return "cannot give the binary a private /var/log: creating a mount namespace "
-                   "(or a user namespace as an unprivileged user) was refused";
-        }
+    // Without an argument the binary ends at once with status 1, where the
+    // run could be set up at all.
+    static const bool available = run({.kind = log_kind::missing}, {}).status == 1;
+    if (available) {
         return std::nullopt;
-    }();
-    return reason;
+    }
+    return "cannot give the binary a private /var/log: creating a mount namespace (or a user "
+           "namespace as an unprivileged user) was refused";
 }
 
-bool in_ci() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
-
-void LoginHistory::SetUp() {
-    const auto reason = namespaces_unavailable();
-    if (!reason) {
-        return;
+std::optional<std::string> tool_missing(const std::string& tool) {
+    if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0) {
+        return std::nullopt;
     }
-    if (in_ci()) {
-        FAIL() << *reason;
-    }
-    GTEST_SKIP() << *reason;
+    return tool + " is not installed";
 }

@@ -1,7 +1,7 @@
-// Runs the built login-history binary as users run it, with a /var/log of the
-// test's own: a scratch directory mounted over /var/log in a private mount
-// namespace (inside a user namespace when not root). The machine's own log
-// is never read or touched.
+// Runs the built binary as users run it, with a scratch directory mounted
+// over /var/log in a private mount namespace (inside a user namespace when
+// not root): the machine's own log is never read or touched. And the tests'
+// shared time-zone cases, with the C library as their oracle.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,8 +10,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "test_log.h"
 
 enum class log_kind { file, missing, directory };
 enum class output_kind { captured, dev_full, closed, broken_pipe, terminal };
@@ -20,23 +24,23 @@ struct scene {
     std::string log;  // the bytes of /var/log/wtmp
     log_kind kind = log_kind::file;
     mode_t mode = 0644;
-    // When set, this directory is /var/log as it stands, and log, kind and
-    // mode play no part.
-    std::string var_log;
+    std::string var_log;     // when set, /var/log as it stands: log, kind and mode play no part
     bool as_nobody = false;  // run as user 65534 (needs root; no wrapper)
-    // captured and terminal are both read back into outcome::out; terminal
-    // is a pseudo-terminal that passes bytes unchanged.
+    // Read back into outcome::out when captured, or a raw pseudo-terminal.
     output_kind output = output_kind::captured;
     std::string tz = "UTC0";
-    std::optional<rlim_t> open_files;  // a limit on the binary's descriptors
-    std::vector<std::string> wrapper;  // runs the binary under e.g. strace
+    std::vector<std::pair<int, rlim_t>> limits;  // on the binary, such as {RLIMIT_NOFILE, 4}
+    std::vector<std::string> wrapper;            // runs the binary under e.g. strace
 };
 
 struct outcome {
-    int status = -1;  // exit status, 128 + signal when killed
+    int status = 0;  // exit status, 128 + signal when killed; -1 when the run could not be set up
     std::string out;
     std::string err;
+
+    bool operator==(const outcome&) const = default;
 };
+void PrintTo(const outcome& result, std::ostream* out);
 
 // A scratch directory under `parent`, removed with everything in it.
 struct scratch_dir {
@@ -47,31 +51,57 @@ struct scratch_dir {
     std::string path;  // empty when it could not be made
 };
 
-// Lays out `s` (in a new scratch /var/log unless s.var_log is set) and runs
-// the binary with `args`. The binary inherits no descriptor beyond the
-// three standard ones.
+// Lays out `s` and runs the binary with `args` and the standard descriptors only.
 outcome run(const scene& s, const std::vector<std::string>& args);
 
-// The C library's time text for `seconds` in the test's own time zone:
-// asctime of localtime_r, or the count of seconds and a newline where
-// either cannot convert it.
+// A table's row: a run and what it must give. expect_runs passes over the
+// rows that run as nobody where the test is not root.
+struct run_case {
+    const char* name;
+    scene setup;
+    std::vector<std::string> args;
+    outcome expected;
+};
+void expect_runs(const std::vector<run_case>& cases);
+
+// asctime of localtime_r in the test's own zone, or where either fails the
+// count of seconds and a newline.
 std::string libc_time_text(std::int64_t seconds);
 
-// Seconds in [from, to] at which local time does not simply tick on: the
-// UTC offset changes, or a leap second is inserted.
+// The report that `user` should get of `records`, its times from
+// libc_time_text: what the tests expect of the binary.
+std::string expected_report(const std::vector<test_record>& records, const std::string& user);
+
+void use_time_zone(const std::string& tz);  // for the test process itself
+
+// Zones and TZ rules with instants at which local time does not simply tick
+// on: the UTC offset changes (by odd seconds, or for only half a minute), or
+// a leap second is inserted.
+struct zone_changes {
+    const char* tz;
+    std::vector<std::int64_t> changes;
+};
+extern const std::vector<zone_changes> ZONE_CHANGES;
+
+// How many seconds in [from, to] are such instants, in the test's own zone.
 int irregular_seconds(std::int64_t from, std::int64_t to);
 
-// Why the binary cannot be given a private /var/log here, or nothing.
+// Why a test cannot run here, or nothing when it can.
 std::optional<std::string> namespaces_unavailable();
+std::optional<std::string> tool_missing(const std::string& tool);
 
-// True when the CI variable is "true": there a missing means of testing is
-// a failure, not a reason to skip.
-bool in_ci();
+// Ends the test when `reason` holds one: skipped, or failed where the CI
+// variable is "true", as there nothing that a test needs may be missing.
+#define SKIP_OR_FAIL_IF(reason)                                                    \
+    if (const std::optional<std::string> why = (reason)) {                         \
+        if (const char* ci = std::getenv("CI"); ci && ci == std::string("true")) { \
+            FAIL() << *why;                                                        \
+        }                                                                          \
+        GTEST_SKIP() << *why;                                                      \
+    }
 
-// The end-to-end tests' fixture: skips a test when namespaces are
-// unavailable, or fails it when the CI variable is "true"; either way its
-// body does not run.
+// The end-to-end tests' fixture: each needs a private /var/log.
 class LoginHistory : public ::testing::Test {
   protected:
-    void SetUp() override;
+    void SetUp() override { SKIP_OR_FAIL_IF(namespaces_unavailable()); }
 };
