@@ -3,15 +3,11 @@
 # (DATE TIME UTC)" heading starts an entry, "- " starts an item, and an
 # indented line goes on with it; everything else is left out.
 function close_entry() {
-    if (version != "") {
-        printf "\n -- %s  %s\n", maintainer, date
-    }
+    if (version != "") printf "\n -- %s  %s\n", maintainer, date
 }
 /^## / {
     close_entry()
-    if (version != "") {
-        print ""
-    }
+    if (version != "") print ""
     version = $2
     when = $0
     sub(/^[^(]*\(/, "", when)

@@ -1,12 +1,9 @@
-# What an installation holds and how the packages are made: the program, its
-# manual page and bash completion (component program, in every package), the
-# licence and release notes as they stand (component docs: plain installs and
-# the .rpm), and Debian's copyright file, changelog and lintian override
-# (component debian: the .deb only).
-#
-# Dates come from SOURCE_DATE_EPOCH, else from the last commit, else from
-# this release's heading in NEWS.md, so that two builds of one commit give
-# the same bytes.
+# What an installation holds and how the packages are made. Components:
+# program (the binary, manual page and completion: every package), docs (the
+# licence and NEWS.md: plain installs and the .rpm), debian (copyright,
+# changelog, lintian override: the .deb). Dates come from SOURCE_DATE_EPOCH,
+# else the last commit, else this release's heading in NEWS.md, so that two
+# builds of one commit give the same bytes.
 set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.org>")
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
@@ -29,9 +26,8 @@ endif()
 set(ENV{SOURCE_DATE_EPOCH} "${source_date_epoch}")  # string(TIMESTAMP) reads it
 string(TIMESTAMP MAN_DATE "%Y-%m-%d" UTC)
 
-# The manual page names the version. It and Debian's changelog (the release
-# notes in Debian's format) are installed compressed, as both families'
-# policies ask, without names or times in the gzip headers.
+# The manual page and Debian's changelog (NEWS.md in Debian's format) go in
+# compressed, as both families' policies ask, with no names or times in gzip.
 configure_file(doc/login-history.1.in login-history.1 @ONLY)
 add_custom_command(OUTPUT login-history.1.gz
                    COMMAND sh -c "gzip -9n < login-history.1 > login-history.1.gz"
@@ -57,9 +53,8 @@ install(FILES packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
         RENAME login-history COMPONENT debian EXCLUDE_FROM_ALL)
 
-# cpack -G DEB and cpack -G RPM in the build directory make the packages.
-# Before publishing them, set the maintainer and the homepage above, which
-# are placeholders. Their summary and description are the manual page's.
+# cpack -G 'DEB;RPM' in the build directory makes the packages; set the
+# maintainer and homepage above, placeholders, before publishing them.
 foreach(part summary description)
     execute_process(COMMAND awk -v part=${part} -f packaging/man_text.awk doc/login-history.1.in
                     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE man_${part}
@@ -81,9 +76,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
-# The RPM family's names and places: name-version-release.arch.rpm, the
-# licence marked as such, no relocation prefix, and none of the base
-# system's directories claimed.
+# The RPM family's names and places: the licence marked as such, no
+# relocation prefix, none of the base system's directories claimed.
 string(SUBSTRING "${man_summary}" 0 1 first)
 string(SUBSTRING "${man_summary}" 1 -1 rest)
 string(TOUPPER "${first}" first)
@@ -94,22 +88,13 @@ set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_PACKAGE_RELOCATABLE OFF)
-if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
-    set(CPACK_RPM_PACKAGE_ARCHITECTURE i686)
-elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(arm64|aarch64)$")
-    set(CPACK_RPM_PACKAGE_ARCHITECTURE aarch64)
-elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "arm")
-    set(CPACK_RPM_PACKAGE_ARCHITECTURE armv7hl)
-else()
-    set(CPACK_RPM_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})  # x86_64, s390x, ppc64le
-endif()
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/share/man /usr/share/man/man1 /usr/share/bash-completion
     /usr/share/bash-completion/completions)
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/login-history/LICENSE"
                             "%doc /usr/share/doc/login-history/NEWS.md")
-# rpm's own macros for reproducible packages: a fixed build host, and the
-# build time and every file's time from SOURCE_DATE_EPOCH.
+# rpm's macros for reproducible packages: a fixed build host, and the build
+# and file times from SOURCE_DATE_EPOCH.
 string(CONCAT CPACK_RPM_SPEC_MORE_DEFINE
     "%define packager ${LOGIN_HISTORY_MAINTAINER}\n"
     "%define _buildhost reproducible\n"
@@ -117,8 +102,6 @@ string(CONCAT CPACK_RPM_SPEC_MORE_DEFINE
     "%define use_source_date_epoch_as_buildtime 1\n"
     "%define clamp_mtime_to_source_date_epoch 1")
 
-# cpack loads this file for each generator: it sets SOURCE_DATE_EPOCH where
-# the caller has not, and chooses the generator's components.
 configure_file(packaging/cpack_config.cmake.in cpack_config.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_BINARY_DIR}/cpack_config.cmake")
 include(CPack)

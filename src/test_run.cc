@@ -9,7 +9,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -85,24 +84,6 @@ std::string drain(int fd) {
     return text;
 }
 
-// A pseudo-terminal in raw mode, so that its bytes pass unchanged: the
-// master end for the caller to read, and the terminal end for the program.
-std::optional<std::pair<int, int>> open_terminal() {
-    int master = -1;
-    int terminal = -1;
-    termios mode{};
-    if (openpty(&master, &terminal, nullptr, nullptr, nullptr) == 0 &&
-        tcgetattr(terminal, &mode) == 0) {
-        cfmakeraw(&mode);
-        if (tcsetattr(terminal, TCSANOW, &mode) == 0) {
-            return std::pair{master, terminal};
-        }
-    }
-    close(master);
-    close(terminal);
-    return std::nullopt;
-}
-
 // Runs in the child, and does not return: sets up the run and execs.
 [[noreturn]] void start(const scene& s, const std::string& var_log, int terminal,
                         std::vector<std::string> words) {
@@ -169,8 +150,9 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
          mkdir(log_path.c_str(), 0755) != 0)) {
         return {.status = -1, .err = "could not lay out " + log_path};
     }
-    std::optional<std::pair<int, int>> terminal;
-    if (s.output == output_kind::terminal && !(terminal = open_terminal())) {
+    int terminal[2] = {-1, -1};  // the master end, and the program's
+    if (s.output == output_kind::terminal &&
+        openpty(&terminal[0], &terminal[1], nullptr, nullptr, nullptr) != 0) {
         return {.status = -1, .err = "no pseudo-terminal"};
     }
 
@@ -185,16 +167,17 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
         if (dup2(out_fd, STDOUT_FILENO) < 0 || dup2(err_fd, STDERR_FILENO) < 0) {
             _exit(SETUP_FAILED);
         }
-        start(s, var_log, terminal ? terminal->second : -1, std::move(words));
+        start(s, var_log, terminal[1], std::move(words));
     }
     outcome result{.status = -1};
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child) {
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    if (terminal) {
-        close(terminal->second);
-        result.out = drain(terminal->first);
+    if (terminal[0] >= 0) {
+        close(terminal[1]);
+        result.out = drain(terminal[0]);
+        std::erase(result.out, '\r');  // the terminal's, before each newline
     }
     result.out += drain(out_fd);
     result.err = drain(err_fd);
@@ -254,33 +237,37 @@ const std::vector<zone_changes> ZONE_CHANGES = {
     {"AAA-0:19:32BBB-0:20,M3.5.0/2,M10.5.0/3", {1679794828, 1698547200}},
 };
 
-int irregular_seconds(std::int64_t from, std::int64_t to) {
-    int count = 0;
-    std::tm before{};
-    for (std::int64_t t = from; t <= to; ++t) {
-        const auto when = static_cast<std::time_t>(t);
-        std::tm now{};
-        localtime_r(&when, &now);
-        count += t > from && (now.tm_gmtoff != before.tm_gmtoff || now.tm_sec == 60) ? 1 : 0;
-        before = now;
+std::vector<std::int64_t> seconds_around(const zone_changes& zone, int span) {
+    use_time_zone(zone.tz);
+    std::vector<std::int64_t> seconds;
+    for (const std::int64_t change : zone.changes) {
+        bool irregular = false;
+        std::tm before{};
+        for (std::int64_t t = change - span; t <= change + span; ++t) {
+            const auto when = static_cast<std::time_t>(t);
+            std::tm now{};
+            localtime_r(&when, &now);
+            irregular |=
+                t > change - span && (now.tm_gmtoff != before.tm_gmtoff || now.tm_sec == 60);
+            before = now;
+            seconds.push_back(t);
+        }
+        EXPECT_TRUE(irregular) << zone.tz << ": nothing at " << change;
     }
-    return count;
+    return seconds;
 }
 
 std::optional<std::string> namespaces_unavailable() {
     // Without an argument the binary ends at once with status 1, where the
     // run could be set up at all.
     static const bool available = run({.kind = log_kind::missing}, {}).status == 1;
-    if (available) {
-        return std::nullopt;
-    }
-    return "cannot give the binary a private /var/log: creating a mount namespace (or a user "
-           "namespace as an unprivileged user) was refused";
+    return available ? std::nullopt
+                     : std::optional<std::string>(
+                           "cannot give the binary a private /var/log: creating a mount "
+                           "namespace (or a user namespace as an unprivileged user) was refused");
 }
 
 std::optional<std::string> tool_missing(const std::string& tool) {
-    if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0) {
-        return std::nullopt;
-    }
-    return tool + " is not installed";
+    const bool found = std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+    return found ? std::nullopt : std::optional<std::string>(tool + " is not installed");
 }

@@ -1,7 +1,6 @@
-// Runs the built binary as users run it, with a scratch directory mounted
-// over /var/log in a private mount namespace (inside a user namespace when
-// not root): the machine's own log is never read or touched. And the tests'
-// shared time-zone cases, with the C library as their oracle.
+// Runs the built binary as users run it, with a scratch /var/log in a private
+// mount namespace, so the machine's own log is never read or touched; and
+// the tests' shared time-zone cases, with the C library as their oracle.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,8 +26,7 @@ struct scene {
     mode_t mode = 0644;
     std::string var_log;     // when set, /var/log as it stands: log, kind and mode play no part
     bool as_nobody = false;  // run as user 65534 (needs root; no wrapper)
-    // Read back into outcome::out when captured, or a raw pseudo-terminal.
-    output_kind output = output_kind::captured;
+    output_kind output = output_kind::captured;  // captured and terminal: read into outcome::out
     std::string tz = "UTC0";
     std::vector<std::pair<int, rlim_t>> limits;  // on the binary, such as {RLIMIT_NOFILE, 4}
     std::vector<std::string> wrapper;            // runs the binary under e.g. strace
@@ -55,8 +53,7 @@ struct scratch_dir {
 // Lays out `s` and runs the binary with `args` and the standard descriptors only.
 outcome run(const scene& s, const std::vector<std::string>& args);
 
-// A table's row: a run and what it must give. expect_runs passes over the
-// rows that run as nobody where the test is not root.
+// A run and what it must give; rows as nobody are passed over when not root.
 struct run_case {
     const char* name;
     scene setup;
@@ -69,23 +66,23 @@ void expect_runs(const std::vector<run_case>& cases);
 // count of seconds and a newline.
 std::string libc_time_text(std::int64_t seconds);
 
-// The report that `user` should get of `records`, its times from
-// libc_time_text: what the tests expect of the binary.
+// The report that `user` should get of `records`, its times from libc_time_text.
 std::string expected_report(const std::vector<test_record>& records, const std::string& user);
 
 void use_time_zone(const std::string& tz);  // for the test process itself
 
-// Zones and TZ rules with instants at which local time does not simply tick
-// on: the UTC offset changes (by odd seconds, or for only half a minute), or
-// a leap second is inserted.
+// Zones and TZ rules with instants where local time does not simply tick on:
+// the UTC offset changes (by odd seconds, or for half a minute), or a leap
+// second is inserted.
 struct zone_changes {
     const char* tz;
     std::vector<std::int64_t> changes;
 };
 extern const std::vector<zone_changes> ZONE_CHANGES;
 
-// How many seconds in [from, to] are such instants, in the test's own zone.
-int irregular_seconds(std::int64_t from, std::int64_t to);
+// The zone's changes, each with `span` seconds either side, once the test
+// process is in that zone; the test fails where no second of them is irregular.
+std::vector<std::int64_t> seconds_around(const zone_changes& zone, int span);
 
 // Why a test cannot run here, or nothing when it can.
 std::optional<std::string> namespaces_unavailable();

@@ -2,19 +2,14 @@
 // login-history on: two days of a host with a few users, console and ssh
 // logins and their logouts, a login that failed, a reboot and a shutdown.
 // The days are 30 and 31 March 2024, across Europe's change to summer time.
+#include <utmpx.h>  // the record types
+
 #include <cstdio>
 #include <vector>
 
 #include "test_log.h"
 
 namespace {
-
-// Record types, as utmp(5) numbers them.
-constexpr std::int16_t RUN_LVL = 1;
-constexpr std::int16_t BOOT_TIME = 2;
-constexpr std::int16_t LOGIN_PROCESS = 6;
-constexpr std::int16_t USER_PROCESS = 7;
-constexpr std::int16_t DEAD_PROCESS = 8;
 
 constexpr std::int32_t START = 1711785492;  // Sat 30 Mar 2024 07:58:12 UTC
 
