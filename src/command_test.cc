@@ -11,7 +11,7 @@ namespace {
 
 // Decoded from the 400-byte form, whose time holds every 64-bit value.
 login_record record_of(const test_record& fields) {
-    return decode_in_form(FORM_400_LITTLE, encode_test_record(fields, FORM_400_LITTLE));
+    return decode_from_heap<FORM_400_LITTLE>(encode_test_record(fields, FORM_400_LITTLE));
 }
 
 std::string line_of(const test_record& fields) {

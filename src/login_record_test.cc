@@ -58,21 +58,21 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
         {"a full line ends before the id", line, TEXT_32 + "IDID", {.line = TEXT_32}},
         {"bytes above 0x7F stand as they are", line, "\xC3\xA9;\x1B\0"s, {.line = "\xC3\xA9;\x1B"}},
     };
-    for (const login_record_form form : ALL_FORMS) {
+    for_each_form([&]<login_record_form FORM>() {
         const std::size_t offsets[] = {0, 8, 44, 332, 334, 340, 344};
         for (const decode_case& c : cases) {
-            if ((c.where == time32 && form.size != 384) ||
-                (c.where == time64 && form.size != 400)) {
+            if ((c.where == time32 && FORM.size != 384) ||
+                (c.where == time64 && FORM.size != 400)) {
                 continue;
             }
-            SCOPED_TRACE(form_name(form) + ": " + c.name);
+            SCOPED_TRACE(form_name(FORM) + ": " + c.name);
             std::string patch = c.bytes;
-            if (c.where != line && c.where != user && form.byte_order == std::endian::big) {
+            if (c.where != line && c.where != user && FORM.byte_order == std::endian::big) {
                 std::reverse(patch.begin(), patch.end());
             }
-            std::string bytes = encode_test_record({}, form);
+            std::string bytes = encode_test_record({}, FORM);
             bytes.replace(offsets[static_cast<int>(c.where)], patch.size(), patch);
-            const login_record record = decode_in_form(form, bytes);
+            const login_record record = decode_from_heap<FORM>(bytes);
             EXPECT_EQ(record.type, c.expected.type);
             EXPECT_EQ(record.line.view(), c.expected.line);
             EXPECT_EQ(record.user.view(), c.expected.user);
@@ -80,7 +80,7 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
             EXPECT_EQ(record.exit, c.expected.exit);
             EXPECT_EQ(record.time, c.expected.time);
         }
-    }
+    });
 }
 
 // The end of a text is found eight bytes at a time: a NUL at every place in
@@ -89,54 +89,54 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
 // at all, decoded from a heap block of exactly its size, so that a sanitized
 // build catches any read past its end.
 TEST(DecodeLoginRecord, TextEndsAtItsFirstNulWhereverItStands) {
-    for (const login_record_form form : ALL_FORMS) {
+    for_each_form([]<login_record_form FORM>() {
         for (std::size_t length = 0; length <= LOGIN_TEXT_SIZE; ++length) {
-            SCOPED_TRACE(form_name(form) + ", length " + std::to_string(length));
+            SCOPED_TRACE(form_name(FORM) + ", length " + std::to_string(length));
             std::string field;
             for (std::size_t i = 0; i < length; ++i) {
                 field += i % 2 == 0 ? '\x80' : '\xFF';
             }
             field =
                 (field + '\0' + std::string(LOGIN_TEXT_SIZE, '\x01')).substr(0, LOGIN_TEXT_SIZE);
-            std::string bytes = encode_test_record({}, form);
+            std::string bytes = encode_test_record({}, FORM);
             bytes.replace(8, LOGIN_TEXT_SIZE, field).replace(44, LOGIN_TEXT_SIZE, field);
-            const login_record record = decode_in_form(form, bytes);
+            const login_record record = decode_from_heap<FORM>(bytes);
             EXPECT_EQ(record.line.view().size(), length);
             EXPECT_EQ(record.user.view().size(), length);
         }
-        const login_record record = decode_in_form(form, std::string(form.size, '\xFF'));
+        const login_record record = decode_from_heap<FORM>(std::string(FORM.size, '\xFF'));
         EXPECT_EQ(record.type, -1);
         EXPECT_EQ(record.line.view(), std::string(32, '\xFF'));
         EXPECT_EQ(record.user.view(), std::string(32, '\xFF'));
         EXPECT_EQ(record.time, -1);
-    }
+    });
 }
 
 TEST(ReadLoginRecord, WholeRecordsOnly) {
-    for (const login_record_form form : ALL_FORMS) {
-        const std::string two = test_log({{.user = "first"}, {.user = "second"}}, form);
-        const std::size_t size = form.size;
+    for_each_form([]<login_record_form FORM>() {
+        const std::string two = test_log({{.user = "first"}, {.user = "second"}}, FORM);
+        const std::size_t size = FORM.size;
         const std::vector<std::string> none, first = {"first"}, both = {"first", "second"};
         const std::pair<std::size_t, std::vector<std::string>> cases[] = {
             {0, none},         {size - 1, none},      {size, first},
             {size + 1, first}, {2 * size - 1, first}, {2 * size, both},
         };
         for (const auto& [length, users] : cases) {
-            SCOPED_TRACE(form_name(form) + ", " + std::to_string(length) + " bytes");
+            SCOPED_TRACE(form_name(FORM) + ", " + std::to_string(length) + " bytes");
             std::FILE* log = std::tmpfile();
             ASSERT_NE(log, nullptr);
             std::fwrite(two.data(), 1, length, log);
             std::rewind(log);
             std::vector<std::string> read;
             login_read next;
-            while ((next = read_in_form(form, log)).status == read_status::record) {
+            while ((next = read_login_record<FORM>(log)).status == read_status::record) {
                 read.emplace_back(next.record.user.view());
             }
             EXPECT_EQ(next.status, read_status::end);
             EXPECT_EQ(read, users);
             std::fclose(log);
         }
-    }
+    });
 }
 
 TEST(ReadLoginRecord, ReadErrorIsNotTheEnd) {

@@ -10,7 +10,6 @@
 #include <utmpx.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -103,33 +102,4 @@ std::vector<test_record> written_by_the_c_library(const std::string& path,
     }
     endutxent();
     return read;
-}
-
-namespace {
-
-template <login_record_form FORM>
-login_record decode_as(const std::string& bytes) {
-    // A heap block of exactly one record: a sanitized build catches any read
-    // past its end.
-    const std::vector<unsigned char> record(bytes.begin(), bytes.end());
-    return decode_login_record<FORM>(std::span<const unsigned char, FORM.size>(record));
-}
-
-}  // namespace
-
-login_record decode_in_form(login_record_form form, const std::string& bytes) {
-    if (bytes.size() != form.size) {
-        std::abort();  // a test that builds its record wrong
-    }
-    return form == FORM_384_LITTLE   ? decode_as<FORM_384_LITTLE>(bytes)
-           : form == FORM_384_BIG    ? decode_as<FORM_384_BIG>(bytes)
-           : form == FORM_400_LITTLE ? decode_as<FORM_400_LITTLE>(bytes)
-                                     : decode_as<FORM_400_BIG>(bytes);
-}
-
-login_read read_in_form(login_record_form form, std::FILE* log) {
-    return form == FORM_384_LITTLE   ? read_login_record<FORM_384_LITTLE>(log)
-           : form == FORM_384_BIG    ? read_login_record<FORM_384_BIG>(log)
-           : form == FORM_400_LITTLE ? read_login_record<FORM_400_LITTLE>(log)
-                                     : read_login_record<FORM_400_BIG>(log);
 }

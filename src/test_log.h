@@ -3,8 +3,8 @@
 // through the C library's own writer, in the host's form.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,9 +14,6 @@
 // byte shorter, whose NUL is the field's last byte.
 inline const std::string TEXT_32 = "abcdefghijklmnopqrstuvwxyz012345";
 inline const std::string TEXT_31 = TEXT_32.substr(0, 31);
-
-inline constexpr std::array<login_record_form, 4> ALL_FORMS = {FORM_384_LITTLE, FORM_384_BIG,
-                                                               FORM_400_LITTLE, FORM_400_BIG};
 
 struct test_record {
     std::int16_t type = 7;  // USER_PROCESS
@@ -44,8 +41,22 @@ std::string test_log(const std::vector<test_record>& records,
 std::vector<test_record> written_by_the_c_library(const std::string& path,
                                                   const std::vector<test_record>& records);
 
-// decode_login_record and read_login_record in a form chosen at run time,
-// for tests that go through every form. The bytes are decoded from a heap
-// block of exactly one record.
-login_record decode_in_form(login_record_form form, const std::string& bytes);
-login_read read_in_form(login_record_form form, std::FILE* log);
+// Runs test.template operator()<FORM>() for every record form, whatever the host's.
+template <class Test>
+void for_each_form(Test test) {
+    test.template operator()<FORM_384_LITTLE>();
+    test.template operator()<FORM_384_BIG>();
+    test.template operator()<FORM_400_LITTLE>();
+    test.template operator()<FORM_400_BIG>();
+}
+
+// decode_login_record<FORM> of `bytes`, one record, copied to a heap block of
+// exactly its size, so that a sanitized build catches any read past its end.
+template <login_record_form FORM>
+login_record decode_from_heap(const std::string& bytes) {
+    if (bytes.size() != FORM.size) {
+        std::abort();  // a test that builds its record wrong
+    }
+    const std::vector<unsigned char> record(bytes.begin(), bytes.end());
+    return decode_login_record<FORM>(std::span<const unsigned char, FORM.size>(record));
+}

@@ -98,8 +98,12 @@ std::optional<std::string> tool_missing(const std::string& tool);
         GTEST_SKIP() << *why;                                                      \
     }
 
-// The end-to-end tests' fixture: each needs a private /var/log.
+// The end-to-end tests' fixture: each needs a private /var/log, and expects
+// reports in the binary's default zone, UTC, unless it sets another.
 class LoginHistory : public ::testing::Test {
   protected:
-    void SetUp() override { SKIP_OR_FAIL_IF(namespaces_unavailable()); }
+    void SetUp() override {
+        SKIP_OR_FAIL_IF(namespaces_unavailable());
+        use_time_zone("UTC0");
+    }
 };
