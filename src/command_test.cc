@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "test_log.h"
 #include "test_run.h"
@@ -20,11 +21,8 @@ std::string line_of(const test_record& fields) {
 
 TEST(FormatReportLine, Pieces) {
     const std::string DEFAULTS = "7;tty1;0;0;";  // the pieces that most rows leave as they are
-    struct {
-        const char* tz;
-        test_record record;
-        std::string line;
-    } const cases[] = {
+    const std::tuple<std::string, test_record, std::string> cases[] = {
+        // zone, record, line
         {"UTC0", {}, DEFAULTS + "Thu Jan  1 00:00:00 1970\n"},
         {"UTC0", {.type = -1, .termination = -32768, .exit = -1}, "-1;tty1;-32768;-1;"},
         {"UTC0", {.type = 32767, .termination = 12, .exit = 32767}, "32767;tty1;12;32767;"},
@@ -60,12 +58,11 @@ TEST(FormatReportLine, Pieces) {
         {"UTC0", {.time = INT64_MAX}, DEFAULTS + "9223372036854775807\n"},
         {"UTC0", {.time = INT64_MIN}, DEFAULTS + "-9223372036854775808\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        use_time_zone(c.tz);
-        const std::string line = line_of(c.record);
+    for (const auto& [tz, record, line] : cases) {
+        use_time_zone(tz);
         // Rows that end before the time have the epoch's, in UTC.
-        EXPECT_EQ(line, c.line.back() == ';' ? c.line + "Thu Jan  1 00:00:00 1970\n" : c.line);
+        EXPECT_EQ(line_of(record), line.back() == ';' ? line + "Thu Jan  1 00:00:00 1970\n" : line)
+            << tz;
     }
 }
 
@@ -89,11 +86,8 @@ TEST(FormatReportLine, TimeTextIsTheCLibrarys) {
 }
 
 TEST(SelectsRecord, ExactBytesOnly) {
-    struct {
-        std::string record_user;
-        std::string name;
-        bool selected;
-    } const cases[] = {
+    const std::tuple<std::string, std::string, bool> cases[] = {
+        // record's user, name, selected
         {"root", "root", true},
         {"Root", "root", false},
         {"ro", "root", false},
@@ -110,9 +104,9 @@ TEST(SelectsRecord, ExactBytesOnly) {
         {"", "root", false},
         {"xoot", "root", false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.record_user + " / " + c.name);
-        EXPECT_EQ(selects_record(c.name, record_of({.user = c.record_user})), c.selected);
+    for (const auto& [record_user, name, selected] : cases) {
+        EXPECT_EQ(selects_record(name, record_of({.user = record_user})), selected)
+            << record_user << " / " << name;
     }
 }
 

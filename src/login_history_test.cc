@@ -1,6 +1,5 @@
-// End-to-end tests of the built login-history binary, each run with its own
-// /var/log (see test_run.h): as users run it, and under the faults that the
-// log and its readers meet.
+// The built binary, each run with its own /var/log (see test_run.h): as users
+// run it, and under the faults that the log and its readers meet.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -45,10 +44,9 @@ TEST_F(LoginHistory, StatusAndOutput) {
     });
 }
 
-// Reading a zone file takes a descriptor: with only one free beside the
-// standard three, the zone and the log must both be had, never a report in
-// the wrong zone. (With none free the dynamic loader itself cannot start
-// the program.) The report needs no more stack than a small limit gives.
+// With one descriptor free beside the standard three (none, and the loader
+// cannot start), both the zone file and the log must be had, never a report
+// in the wrong zone. The report needs no more stack than a small limit gives.
 TEST_F(LoginHistory, UnderTightLimits) {
 #ifdef LOGIN_HISTORY_EMULATED
     GTEST_SKIP() << "qemu holds descriptors and stack of its own: the limits would be qemu's";
@@ -114,19 +112,17 @@ TEST_F(LoginHistory, TimeTextsAcrossOffsetChangesAreTheCLibrarys) {
     }
 }
 
-// The log as the host's own C library writes it (updwtmpx) and reads it back
-// (getutxent), in the host's record form: the report is the C library's
-// reading, line by line, for every user in it and in several zones, which
-// change the time texts and nothing else. Times beyond 32 bits are stored
-// cut to 32 bits in a 384-byte record.
+// The log as the host's C library writes it (updwtmpx): the report is the C
+// library's own reading of it (getutxent), for every user and in several
+// zones. A 384-byte record keeps 32 bits of a time.
 TEST_F(LoginHistory, ReadsTheLogAsTheCLibraryWritesIt) {
     std::vector<test_record> rows;
     for (std::int16_t type = 0; type <= 9; ++type) {  // EMPTY to ACCOUNTING
         rows.push_back({.type = type, .line = "tty" + std::to_string(type), .time = 1700000000});
     }
-    for (const std::int64_t time : {std::int64_t{INT32_MIN}, std::int64_t{-1}, std::int64_t{0},
-                                    std::int64_t{1689000000}, std::int64_t{INT32_MAX}, 2147483648,
-                                    -2208988800, 4102444800, 253402300800, INT64_MAX, INT64_MIN}) {
+    for (const std::int64_t time :
+         std::vector<std::int64_t>{INT32_MIN, -1, 0, 1689000000, INT32_MAX, 2147483648, -2208988800,
+                                   4102444800, 253402300800, INT64_MAX, INT64_MIN}) {
         rows.push_back({.line = "pts/1", .user = "alice", .time = time});
     }
     rows.push_back({.type = 8, .line = "pts/1", .user = "alice", .exit = 3, .time = 1700000000});
@@ -195,9 +191,8 @@ TEST_F(LoginHistory, InjectedFaultsEndInStatus255) {
     }
 }
 
-// On a terminal each line goes out as it is made, so a person or a program
-// reading along sees the report as it grows; a line that could not be passed
-// on fails the run, though the line-buffered stream took it.
+// On a terminal each line goes out as it is made; one that could not be
+// passed on fails the run, though the line-buffered stream took it.
 TEST_F(LoginHistory, LinesReachATerminalOneAtATime) {
     SKIP_OR_FAIL_IF(tool_missing("strace"));
     const std::vector<test_record> records = {
@@ -232,9 +227,8 @@ TEST_F(LoginHistory, LinesReachATerminalOneAtATime) {
     }
 }
 
-// A writer appends records a piece at a time, as login services may, while
-// the binary reads the log again and again: every run reports whole lines
-// of whole records only, a prefix of the final report, and succeeds.
+// While a writer appends records a piece at a time, every run reports whole
+// lines of whole records, a prefix of the final report, and succeeds.
 TEST_F(LoginHistory, AppendsWhileReading) {
     const scratch_dir var_log;
     ASSERT_FALSE(var_log.path.empty());
@@ -252,13 +246,11 @@ TEST_F(LoginHistory, AppendsWhileReading) {
     if (writer == 0) {
         for (const test_record& record : records) {
             const std::string bytes = encode_test_record(record);
-            std::size_t from = 0;
-            for (const std::size_t to : {std::size_t{100}, std::size_t{250}, bytes.size()}) {
-                if (write(log_fd, bytes.data() + from, to - from) !=
-                    static_cast<ssize_t>(to - from)) {
+            for (std::size_t from = 0; from < bytes.size(); from += 150) {
+                const std::size_t piece = std::min<std::size_t>(150, bytes.size() - from);
+                if (write(log_fd, bytes.data() + from, piece) != static_cast<ssize_t>(piece)) {
                     _exit(1);
                 }
-                from = to;
                 usleep(20);
             }
         }

@@ -83,11 +83,9 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
     });
 }
 
-// The end of a text is found eight bytes at a time: a NUL at every place in
-// the field, with bytes around it that could mislead a word-wide search
-// (0x01 just after the NUL, high bytes before it); and a record with no NUL
-// at all, decoded from a heap block of exactly its size, so that a sanitized
-// build catches any read past its end.
+// A text's end is found eight bytes at a time: a NUL at every place, amid
+// bytes that could mislead a word-wide search (0x01 after it, high bytes
+// before it); and a record with no NUL at all, read to its last byte only.
 TEST(DecodeLoginRecord, TextEndsAtItsFirstNulWhereverItStands) {
     for_each_form([]<login_record_form FORM>() {
         for (std::size_t length = 0; length <= LOGIN_TEXT_SIZE; ++length) {

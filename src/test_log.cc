@@ -1,6 +1,5 @@
-// <utmpx.h> as the C library and its login services see it: without
-// _TIME_BITS=64, which before glibc 2.40 changes the struct on 32-bit hosts
-// but not the log (glibc bug 30701). Nothing here uses time_t.
+// <utmpx.h> as login services see it: _TIME_BITS=64 changes the struct on 32-bit
+// hosts before glibc 2.40, but not the log (glibc bug 30701). No time_t here.
 #undef _TIME_BITS
 
 #include "test_log.h"

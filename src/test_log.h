@@ -35,9 +35,8 @@ std::string encode_test_record(const test_record& record,
 std::string test_log(const std::vector<test_record>& records,
                      login_record_form form = LOGIN_RECORD_FORM);
 
-// Appends `records` to the log at `path` with the C library's own writer,
-// updwtmpx, and gives back every record there as the C library reads it,
-// with getutxent: the host's own log, as its login services write it.
+// Appends `records` to the log at `path` with the C library's writer, updwtmpx,
+// and gives back every record there as the C library reads it, with getutxent.
 std::vector<test_record> written_by_the_c_library(const std::string& path,
                                                   const std::vector<test_record>& records);
 

@@ -37,38 +37,26 @@ bool write_file(const std::string& path, const std::string& text) {
 // Runs in the child: a mount namespace of its own (inside a user namespace
 // when not root) with `dir` mounted over /var/log.
 bool enter_private_var_log(const std::string& dir) {
-    if (unshare(CLONE_NEWNS) != 0) {
-        const std::string uid = std::to_string(getuid());
-        const std::string gid = std::to_string(getgid());
-        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
-            !write_file("/proc/self/setgroups", "deny") ||
-            !write_file("/proc/self/uid_map", "0 " + uid + " 1") ||
-            !write_file("/proc/self/gid_map", "0 " + gid + " 1")) {
-            return false;
-        }
-    }
-    return mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+    const std::string uid = std::to_string(getuid());
+    const std::string gid = std::to_string(getgid());
+    return (unshare(CLONE_NEWNS) == 0 || (unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
+                                          write_file("/proc/self/setgroups", "deny") &&
+                                          write_file("/proc/self/uid_map", "0 " + uid + " 1") &&
+                                          write_file("/proc/self/gid_map", "0 " + gid + " 1"))) &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
            mount(dir.c_str(), "/var/log", nullptr, MS_BIND, nullptr) == 0;
 }
 
-// Runs in the child: standard output as the scene asks; `terminal` is the
+// Runs in the child: standard output as the scene asks; `tty` is the
 // pseudo-terminal's own end.
-bool route_stdout(output_kind output, int terminal) {
+bool route_stdout(output_kind output, int tty) {
+    using enum output_kind;
     int ends[2];
-    switch (output) {
-        case output_kind::captured:
-            return true;
-        case output_kind::terminal:
-            return dup2(terminal, STDOUT_FILENO) >= 0;
-        case output_kind::dev_full:
-            return dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO) >= 0;
-        case output_kind::closed:
-            return close(STDOUT_FILENO) == 0;
-        case output_kind::broken_pipe:
-            return pipe(ends) == 0 && close(ends[0]) == 0 && dup2(ends[1], STDOUT_FILENO) >= 0 &&
-                   signal(SIGPIPE, SIG_IGN) != SIG_ERR;
-    }
-    return false;
+    return output == captured || (output == terminal && dup2(tty, STDOUT_FILENO) >= 0) ||
+           (output == dev_full && dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO) >= 0) ||
+           (output == closed && close(STDOUT_FILENO) == 0) ||
+           (output == broken_pipe && pipe(ends) == 0 && close(ends[0]) == 0 &&
+            dup2(ends[1], STDOUT_FILENO) >= 0 && signal(SIGPIPE, SIG_IGN) != SIG_ERR);
 }
 
 // Everything that can be read from `fd`, which is then closed; a memfd is
@@ -98,10 +86,8 @@ std::string drain(int fd) {
     // Opened while still root: the build may lie below a directory that the
     // unprivileged user cannot enter, as a CI clone can.
     const int program = s.as_nobody ? open(words[0].c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    if (s.as_nobody) {
-        ready = ready && program >= 0 && setgroups(0, nullptr) == 0 && setgid(NOBODY) == 0 &&
-                setuid(NOBODY) == 0;
-    }
+    ready = ready && (!s.as_nobody || (program >= 0 && setgroups(0, nullptr) == 0 &&
+                                       setgid(NOBODY) == 0 && setuid(NOBODY) == 0));
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(word.data());
