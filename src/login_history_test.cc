@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "test_log.h"
@@ -27,10 +28,7 @@ TEST_F(LoginHistory, StatusAndOutput) {
         {"two arguments", {.log = SOME_LOG}, {"root", "alice"}, {.status = 1}},
         {"missing log", {.kind = missing}, {"root"}, {.status = 1}},
         {"a directory: read error", {.kind = directory}, {"root"}, {.status = 255}},
-        {"nobody may not",
-         {.log = SOME_LOG, .mode = 0600, .as_nobody = true},
-         {"root"},
-         {.status = 1}},
+        {"unreadable", {.log = SOME_LOG, .mode = 0600, .as_nobody = true}, {"root"}, {.status = 1}},
         {"nobody may read", {.log = SOME_LOG, .as_nobody = true}, {"root"}, {.out = ROOT_LINE}},
         {"empty log", {.log = ""}, {"root"}, {}},
         {"readable log", {.log = SOME_LOG}, {"root"}, {.out = ROOT_LINE}},
@@ -44,9 +42,8 @@ TEST_F(LoginHistory, StatusAndOutput) {
     });
 }
 
-// With one descriptor free beside the standard three (none, and the loader
-// cannot start), both the zone file and the log must be had, never a report
-// in the wrong zone. The report needs no more stack than a small limit gives.
+// One descriptor free (with none the loader cannot start) gives the zone and
+// the log, never a report in the wrong zone; a small stack is enough.
 TEST_F(LoginHistory, UnderTightLimits) {
 #ifdef LOGIN_HISTORY_EMULATED
     GTEST_SKIP() << "qemu holds descriptors and stack of its own: the limits would be qemu's";
@@ -201,29 +198,23 @@ TEST_F(LoginHistory, LinesReachATerminalOneAtATime) {
     const scratch_dir trace_dir;
     ASSERT_FALSE(trace_dir.path.empty());
     const std::string trace = trace_dir.path + "/writes";
-    struct {
-        const char* name;
-        std::vector<std::string> faults;
-        outcome expected;
-        int writes;
-    } const cases[] = {
-        {"every write succeeds", {"-e", "trace=write"}, {.out = full}, 3},
-        {"the second write fails",
-         {"-e", "trace=write", "-e", "inject=write:error=EIO:when=2"},
-         {.status = 255, .out = full.substr(0, full.find('\n') + 1)},
-         2},
+    const std::string first = full.substr(0, full.find('\n') + 1);
+    const std::tuple<std::string, outcome, int> cases[] = {
+        // fault, outcome, writes to stdout
+        {"trace=write", {.out = full}, 3},
+        {"inject=write:error=EIO:when=2", {.status = 255, .out = first}, 2},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const scene setup{
-            .log = test_log(records), .output = terminal, .wrapper = strace(c.faults, trace)};
-        EXPECT_EQ(run(setup, {"root"}), c.expected);
-        std::ifstream writes(trace);
+    for (const auto& [fault, expected, writes] : cases) {
+        const scene setup{.log = test_log(records),
+                          .output = terminal,
+                          .wrapper = strace({"-e", "trace=write", "-e", fault}, trace)};
+        EXPECT_EQ(run(setup, {"root"}), expected) << fault;
+        std::ifstream traced(trace);
         int count = 0;
-        for (std::string line; std::getline(writes, line);) {
-            count += line.rfind("write(1,", 0) == 0 ? 1 : 0;
+        for (std::string line; std::getline(traced, line);) {
+            count += line.starts_with("write(1,") ? 1 : 0;
         }
-        EXPECT_EQ(count, c.writes);
+        EXPECT_EQ(count, writes) << fault;
     }
 }
 
@@ -263,8 +254,6 @@ TEST_F(LoginHistory, AppendsWhileReading) {
     for (bool writing = true; writing;) {
         writing = waitpid(writer, &writer_status, WNOHANG) == 0;
         const outcome result = run({.var_log = var_log.path}, {"root"});
-        // Whole lines of a prefix of the final report; all of it once the
-        // writer is done.
         ASSERT_EQ(result, (outcome{.out = full.substr(0, result.out.size())}));
         ASSERT_TRUE(result.out.empty() || result.out.back() == '\n');
         ASSERT_TRUE(writing || result.out == full);
@@ -276,8 +265,7 @@ TEST_F(LoginHistory, AppendsWhileReading) {
 // at each end and zeros between. On tmpfs, where holes read fast.
 TEST_F(LoginHistory, LogOver4GiB) {
 #ifdef LOGIN_HISTORY_EMULATED
-    GTEST_SKIP() << "under qemu the binary opens files as a 64-bit process does, so this "
-                    "cannot fail here; the native i386 run is what proves large files";
+    GTEST_SKIP() << "under qemu files are opened as by a 64-bit process: the i386 run proves it";
 #endif
     const scratch_dir var_log("/dev/shm");
     ASSERT_FALSE(var_log.path.empty());
@@ -299,9 +287,8 @@ TEST_F(LoginHistory, NoMemoryErrorsOrLeaksUnderValgrind) {
     GTEST_SKIP() << "valgrind cannot run a sanitized binary";
 #endif
 #ifdef LOGIN_HISTORY_CROSS_BUILT
-    GTEST_SKIP() << "valgrind cannot run a cross-built binary here: not one of another "
-                    "architecture under qemu, and an i386 one only with the i386 C library's "
-                    "debugging symbols, which need a multiarch setup";
+    GTEST_SKIP() << "valgrind runs no foreign binary under qemu, and an i386 one only with the "
+                    "i386 C library's debugging symbols, which need a multiarch setup";
 #endif
     SKIP_OR_FAIL_IF(tool_missing("valgrind"));
     const std::vector<test_record> records = {

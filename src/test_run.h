@@ -1,6 +1,5 @@
-// Runs the built binary as users run it, with a scratch /var/log in a private
-// mount namespace, so the machine's own log is never read or touched; and
-// the tests' shared time-zone cases, with the C library as their oracle.
+// Runs the built binary with a scratch /var/log in a private mount namespace,
+// never the machine's own; and the shared zone cases, the C library the oracle.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -98,8 +97,7 @@ std::optional<std::string> tool_missing(const std::string& tool);
         GTEST_SKIP() << *why;                                                      \
     }
 
-// The end-to-end tests' fixture: each needs a private /var/log, and expects
-// reports in the binary's default zone, UTC, unless it sets another.
+// The end-to-end tests' fixture: a private /var/log, and UTC unless a test says.
 class LoginHistory : public ::testing::Test {
   protected:
     void SetUp() override {
