@@ -113,7 +113,7 @@ def timing_rows(cells, commands, tz="UTC"):
     machine, and peak memory; and {label: median wall}."""
     walls, cpus = {}, {}
     for run in range(max(runs for _, _, runs in commands)):
-        for label, argv, runs in commands[:]:
+        for label, argv, runs in commands:
             if run < runs:
                 freshly_cached(WTMP)
                 start = time.perf_counter()
@@ -229,7 +229,8 @@ def main():
         for label, seconds in wall.items():
             points.setdefault(label.split()[0], []).append((records, seconds))
 
-    model = re.search(r"model name\s*: (.*)", open("/proc/cpuinfo").read())
+    with open("/proc/cpuinfo") as info:
+        model = re.search(r"model name\s*: (.*)", info.read())
     text = "\n".join([
         "# A recent benchmark run", "",
         f"`python3 bench/bench.py` on {datetime.date.today().isoformat()}, on {model and model[1]}, "
