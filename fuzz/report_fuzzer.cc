@@ -16,6 +16,7 @@
 
 #include "command.h"
 #include "login_record.h"
+#include "test_time.h"
 
 namespace {
 
@@ -42,17 +43,6 @@ std::int64_t raw_signed(const std::uint8_t* at, std::size_t width, login_record_
     }
     const int unused = 64 - 8 * static_cast<int>(width);  // sign-extended from the top byte
     return static_cast<std::int64_t>(value << unused) >> unused;
-}
-
-// asctime(3) of localtime_r, or the count of seconds where either fails.
-std::string libc_time_text(std::int64_t seconds) {
-    const auto when = static_cast<std::time_t>(seconds);
-    std::tm local{};
-    const char* text = nullptr;
-    if (when == seconds && localtime_r(&when, &local) != nullptr) {
-        text = std::asctime(&local);
-    }
-    return text != nullptr ? text : std::to_string(seconds) + "\n";
 }
 
 void check_record(const std::uint8_t* raw, login_record_form form, const login_record& record,

@@ -21,8 +21,7 @@ extern char** environ;
 
 namespace {
 
-// The child's status when it could not set up the run; the program itself
-// only ends with 0, 1 or 255.
+// The child's status when it could not set up the run (the program ends 0, 1 or 255).
 constexpr int SETUP_FAILED = 120;
 constexpr uid_t NOBODY = 65534;
 
@@ -35,8 +34,7 @@ bool write_file(const std::string& path, const std::string& text) {
     return written;
 }
 
-// Runs in the child: a mount namespace of its own (inside a user namespace
-// when not root) with `dir` mounted over /var/log.
+// Runs in the child: `dir` over /var/log in its own mount (and, not root, user) namespace.
 bool enter_private_var_log(const std::string& dir) {
     const std::string uid = std::to_string(getuid());
     const std::string gid = std::to_string(getgid());
@@ -121,10 +119,8 @@ scratch_dir::scratch_dir(const std::string& parent) {
 }
 
 scratch_dir::~scratch_dir() {
-    if (!path.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+    std::error_code ignored;  // an empty path, where none was made, fails harmlessly
+    std::filesystem::remove_all(path, ignored);
 }
 
 outcome run(const scene& s, const std::vector<std::string>& args) {
@@ -176,16 +172,6 @@ void expect_runs(const std::vector<run_case>& cases) {
             EXPECT_EQ(run(c.setup, c.args), c.expected);
         }
     }
-}
-
-std::string libc_time_text(std::int64_t seconds) {
-    const auto when = static_cast<std::time_t>(seconds);
-    std::tm local{};
-    const char* text = nullptr;
-    if (when == seconds && localtime_r(&when, &local) != nullptr) {
-        text = std::asctime(&local);  // not asctime_r, which stops at four-digit years
-    }
-    return text != nullptr ? text : std::to_string(seconds) + "\n";
 }
 
 std::string expected_report(const std::vector<test_record>& records, const std::string& user) {

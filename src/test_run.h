@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "test_log.h"
+#include "test_time.h"
 
 enum class log_kind { file, missing, directory };
 enum class output_kind { captured, dev_full, closed, broken_pipe, terminal };
@@ -60,10 +61,6 @@ struct run_case {
     outcome expected;
 };
 void expect_runs(const std::vector<run_case>& cases);
-
-// asctime of localtime_r in the test's own zone, or where either fails the
-// count of seconds and a newline.
-std::string libc_time_text(std::int64_t seconds);
 
 // The report that `user` should get of `records`, its times from libc_time_text.
 std::string expected_report(const std::vector<test_record>& records, const std::string& user);
