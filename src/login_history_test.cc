@@ -265,7 +265,7 @@ TEST_F(LoginHistory, AppendsWhileReading) {
 // at each end and zeros between. On tmpfs, where holes read fast.
 TEST_F(LoginHistory, LogOver4GiB) {
 #ifdef LOGIN_HISTORY_EMULATED
-    GTEST_SKIP() << "under qemu files are opened as by a 64-bit process: the i386 run proves it";
+    GTEST_SKIP() << "qemu opens files as a 64-bit process does; cross/run checks for fopen64";
 #endif
     const scratch_dir var_log("/dev/shm");
     ASSERT_FALSE(var_log.path.empty());
