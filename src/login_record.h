@@ -38,7 +38,8 @@ inline constexpr login_record_form FORM_400_BIG{400, 344, 8, std::endian::big};
 // The host's own form, by the rule of the C library's <bits/utmpx.h>: 64-bit
 // fields on a 64-bit host that has no 32-bit ABI to share the log with
 // (arm64, s390x), 32-bit ones everywhere else (amd64, i386, armhf, ppc64,
-// riscv64). login_record.cc checks the choice against <utmpx.h> itself.
+// ppc64el, riscv64, mips64el). login_record.cc checks the choice against
+// <utmpx.h> itself.
 #if __WORDSIZE == 64 && !__WORDSIZE_TIME64_COMPAT32
 inline constexpr login_record_form LOGIN_RECORD_FORM =
     std::endian::native == std::endian::big ? FORM_400_BIG : FORM_400_LITTLE;
