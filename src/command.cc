@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
@@ -111,6 +112,16 @@ report_line format_report_line(const login_record& record) {
     out = put_time_text(out, record.time);
     line.length = static_cast<std::size_t>(out - start);
     return line;
+}
+
+bool close_output(std::FILE* out) {
+    // Flushed apart from the close, so that a close of a descriptor closed
+    // from the start is told from a write to it.
+    const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0;
+    if (std::fclose(out) == 0) {
+        return flushed;
+    }
+    return flushed && errno == EBADF;
 }
 
 bool report_user_history(std::FILE* log, std::FILE* out, std::string_view user_name) {

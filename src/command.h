@@ -51,6 +51,12 @@ inline bool selects_record(std::string_view user_name, const login_record& recor
 // Call tzset() once before the first line.
 report_line format_report_line(const login_record& record);
 
+// Flushes and closes `out`. True when every byte written to it was taken:
+// a close that fails is a failure too, as some file systems (NFS among
+// them) report a full disk only then; a descriptor closed from the start
+// (EBADF) is not, when nothing was due to it.
+bool close_output(std::FILE* out);
+
 // Reads `log` to its end and writes to `out` the line of every record that
 // `user_name` selects, in log order. Stops at the first write that fails.
 // Returns true when the log was read to a normal end and every write

@@ -2,6 +2,7 @@
 // run it, and under the faults that the log and its readers meet.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +21,8 @@ using enum output_kind;
 
 const std::string SOME_LOG = test_log({{.user = "root"}, {.user = "alice"}});
 const std::string ROOT_LINE = "7;tty1;0;0;Thu Jan  1 00:00:00 1970\n";
-const std::string LARGE_LOG = test_log(std::vector<test_record>(5000));  // over stdout's buffer
+const std::vector<test_record> LARGE(5000);  // a report over stdout's buffer
+const std::string LARGE_LOG = test_log(LARGE);
 
 TEST_F(LoginHistory, StatusAndOutput) {
     expect_runs({
@@ -38,7 +40,15 @@ TEST_F(LoginHistory, StatusAndOutput) {
         {"/dev/full, nothing due", {.log = SOME_LOG, .output = dev_full}, {"bob"}, {}},
         {"closed, a line due", {.log = SOME_LOG, .output = closed}, {"root"}, {.status = 255}},
         {"closed, nothing due", {.log = SOME_LOG, .output = closed}, {"bob"}, {}},
-        {"broken pipe", {.log = LARGE_LOG, .output = broken_pipe}, {"root"}, {.status = 255}},
+        {"broken pipe, SIGPIPE ignored",
+         {.log = LARGE_LOG, .output = broken_pipe},
+         {"root"},
+         {.status = 255}},
+        // Killed as any filter is, the report cut where the reader left it.
+        {"head -n 1, SIGPIPE at its default",
+         {.log = LARGE_LOG, .output = head_pipe},
+         {"root"},
+         {.status = 128 + SIGPIPE, .out = ROOT_LINE}},
     });
 }
 
@@ -57,6 +67,10 @@ TEST_F(LoginHistory, UnderTightLimits) {
          {.log = SOME_LOG, .limits = {{RLIMIT_STACK, 32 << 10}}},
          {"root"},
          {.out = ROOT_LINE}},
+        {"ulimit -f of 4 KiB, SIGXFSZ at its default",
+         {.log = LARGE_LOG, .limits = {{RLIMIT_FSIZE, 4096}}},
+         {"root"},
+         {.status = 128 + SIGXFSZ, .out = expected_report(LARGE, "root").substr(0, 4096)}},
     });
 }
 
@@ -166,25 +180,28 @@ TEST_F(LoginHistory, InjectedFaultsEndInStatus255) {
     const std::size_t first_read = (1 << 20) / LOGIN_RECORD_SIZE;  // whole records in it
     const std::string after_first_read =
         expected_report({records.begin(), records.begin() + first_read}, "root");
-    // Faults in the log's reads and closes, or in every write, and the output.
-    const std::pair<std::string, std::string> cases[] = {
-        {"read:error=EIO:when=1", ""},
-        {"read:error=EIO:when=2", after_first_read},
-        {"close:error=EIO", full},
-        {"write:error=ENOSPC", ""},
+    const std::string LOG = "/var/log/wtmp";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        // calls on this file only ("" for every call), fault, output
+        {LOG, "read:error=EIO:when=1", ""},
+        {LOG, "read:error=EIO:when=2", after_first_read},
+        {LOG, "close:error=EIO", full},
+        // As NFS reports a full disk: only at close.
+        {CAPTURED_STDOUT_PATH, "close:error=EDQUOT", full},
+        {"", "write:error=ENOSPC", ""},
         // A write that fails once: the report must not go on with a hole.
-        {"write:error=EIO:when=2", full.substr(0, 65536)},
-        {"write:error=ENOSPC:when=2+", full.substr(0, 65536)},
-        {"write:error=EIO:when=3+", full.substr(0, 2 * 65536)},
+        {"", "write:error=EIO:when=2", full.substr(0, 65536)},
+        {"", "write:error=ENOSPC:when=2+", full.substr(0, 65536)},
+        {"", "write:error=EIO:when=3+", full.substr(0, 2 * 65536)},
     };
-    for (const auto& [inject, out] : cases) {
+    for (const auto& [path, inject, out] : cases) {
         std::vector<std::string> faults = {"-e", "inject=" + inject};
-        if (!inject.starts_with("write")) {
-            faults.insert(faults.begin(), {"-P", "/var/log/wtmp"});
+        if (!path.empty()) {
+            faults.insert(faults.begin(), {"-P", path});
         }
         EXPECT_EQ(run({.log = log, .wrapper = strace(faults)}, {"root"}),
                   (outcome{.status = 255, .out = out}))
-            << inject;
+            << path << ": " << inject;
     }
 }
 

@@ -12,8 +12,9 @@ namespace {
 constexpr int STATUS_OK = 0;
 // Wrong argument count, or the log could not be opened; nothing was written.
 constexpr int STATUS_NOT_STARTED = 1;
-// The log was opened but reading it, writing the report or closing the log
-// failed; the lines already written stand.
+// The log was opened but reading it, writing the report, or closing the log
+// or standard output failed; the lines already written stand. SIGPIPE and
+// SIGXFSZ keep their default: a filter whose reader has gone ends quietly.
 constexpr int STATUS_FAILED = 255;
 
 // Reads and writes of these sizes cost little more per call than stdio's
@@ -36,7 +37,7 @@ int main(int argc, char* argv[]) {
     if (log == nullptr) {
         return STATUS_NOT_STARTED;
     }
-    // Static: stdout's buffer is still stdout's when exit flushes it.
+    // Static: over a megabyte, too much for a small stack.
     static char log_buffer[LOG_BUFFER_SIZE];
     static char output_buffer[OUTPUT_BUFFER_SIZE];
     // A stream whose buffer cannot be changed keeps its own: slower, not wrong.
@@ -46,8 +47,7 @@ int main(int argc, char* argv[]) {
     }
 
     const bool reported = report_user_history(log, stdout, argv[1]);
-    const bool closed = std::fclose(log) == 0;
-    // A write may fail only when the last buffered lines go out.
-    const bool flushed = std::fflush(stdout) == 0;
-    return reported && closed && flushed ? STATUS_OK : STATUS_FAILED;
+    const bool log_closed = std::fclose(log) == 0;
+    const bool output_closed = close_output(stdout);
+    return reported && log_closed && output_closed ? STATUS_OK : STATUS_FAILED;
 }

@@ -47,15 +47,20 @@ bool enter_private_var_log(const std::string& dir) {
            mount(dir.c_str(), "/var/log", nullptr, MS_BIND, nullptr) == 0;
 }
 
-// Runs in the child: stdout as the scene asks; `tty` is the pseudo-terminal's.
-bool route_stdout(output_kind output, int tty) {
+// Runs in the child: stdout as the scene asks; `end` is the program's end of
+// the pseudo-terminal or of the pipe that the test reads.
+bool route_stdout(output_kind output, int end) {
     using enum output_kind;
     int ends[2];
-    return output == captured || (output == terminal && dup2(tty, STDOUT_FILENO) >= 0) ||
+    if (signal(SIGPIPE, output == broken_pipe ? SIG_IGN : SIG_DFL) == SIG_ERR) {
+        return false;
+    }
+    return output == captured ||
+           ((output == terminal || output == head_pipe) && dup2(end, STDOUT_FILENO) >= 0) ||
            (output == dev_full && dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO) >= 0) ||
            (output == closed && close(STDOUT_FILENO) == 0) ||
            (output == broken_pipe && pipe(ends) == 0 && close(ends[0]) == 0 &&
-            dup2(ends[1], STDOUT_FILENO) >= 0 && signal(SIGPIPE, SIG_IGN) != SIG_ERR);
+            dup2(ends[1], STDOUT_FILENO) >= 0);
 }
 
 // Everything that can be read from `fd`, which is then closed; a memfd is
@@ -71,8 +76,21 @@ std::string drain(int fd) {
     return text;
 }
 
+// The bytes read from `fd` up to and with the first newline, a byte at a
+// time so that none past it is taken; then `fd` is closed.
+std::string first_line(int fd) {
+    std::string line;
+    char byte = 0;
+    while (byte != '\n' && read(fd, &byte, 1) == 1) {
+        line += byte;
+    }
+    close(fd);
+    return line;
+}
+
 // Runs in the child, and does not return: sets up the run and execs. `fds`
-// are the memfds for stdout and stderr, and the pseudo-terminal's own end.
+// are the memfds for stdout and stderr, and the program's end of the
+// pseudo-terminal or pipe.
 [[noreturn]] void start(const scene& s, const std::string& var_log, std::array<int, 3> fds,
                         std::vector<std::string> words) {
     // Only the standard descriptors reach the program; the rest of the
@@ -135,10 +153,11 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
          mkdir(log_path.c_str(), 0755) != 0)) {
         return {.status = -1, .err = "could not lay out " + log_path};
     }
-    int terminal[2] = {-1, -1};  // the master end, and the program's
-    if (s.output == output_kind::terminal &&
-        openpty(&terminal[0], &terminal[1], nullptr, nullptr, nullptr) != 0) {
-        return {.status = -1, .err = "no pseudo-terminal"};
+    int ends[2] = {-1, -1};  // the test's end of a pseudo-terminal or pipe, and the program's
+    if ((s.output == output_kind::terminal &&
+         openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0) ||
+        (s.output == output_kind::head_pipe && pipe2(ends, O_CLOEXEC) != 0)) {
+        return {.status = -1, .err = "no pseudo-terminal or pipe"};
     }
 
     std::vector<std::string> words = s.wrapper;
@@ -149,16 +168,20 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        start(s, var_log, {out_fd, err_fd, terminal[1]}, std::move(words));
+        start(s, var_log, {out_fd, err_fd, ends[1]}, std::move(words));
     }
     outcome result{.status = -1};
+    if (s.output == output_kind::head_pipe) {
+        close(ends[1]);
+        result.out = first_line(ends[0]);
+    }
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child) {
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    if (terminal[0] >= 0) {
-        close(terminal[1]);
-        result.out = drain(terminal[0]);
+    if (s.output == output_kind::terminal) {
+        close(ends[1]);
+        result.out = drain(ends[0]);
         std::erase(result.out, '\r');  // the terminal's, before each newline
     }
     result.out += drain(out_fd);

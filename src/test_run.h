@@ -18,7 +18,10 @@
 #include "test_time.h"
 
 enum class log_kind { file, missing, directory };
-enum class output_kind { captured, dev_full, closed, broken_pipe, terminal };
+// broken_pipe: a pipe with no reader, SIGPIPE ignored; head_pipe: a pipe whose
+// reader, as `head -n 1` does, takes one line and closes it. Elsewhere SIGPIPE
+// is at its default, as a shell leaves it.
+enum class output_kind { captured, dev_full, closed, broken_pipe, head_pipe, terminal };
 
 struct scene {
     std::string log;  // the bytes of /var/log/wtmp
@@ -26,7 +29,7 @@ struct scene {
     mode_t mode = 0644;
     std::string var_log;     // when set, /var/log as it stands: log, kind and mode play no part
     bool as_nobody = false;  // run as user 65534 (needs root; no wrapper)
-    output_kind output = output_kind::captured;  // captured and terminal: read into outcome::out
+    output_kind output = output_kind::captured;  // read into outcome::out where there is a reader
     std::string tz = "UTC0";
     std::vector<std::pair<int, rlim_t>> limits;  // on the binary, such as {RLIMIT_NOFILE, 4}
     std::vector<std::string> wrapper;            // runs the binary under e.g. strace
@@ -49,6 +52,9 @@ struct scratch_dir {
     scratch_dir& operator=(const scratch_dir&) = delete;
     std::string path;  // empty when it could not be made
 };
+
+// How the kernel names the binary's captured stdout (a memfd), as strace -P takes it.
+inline const std::string CAPTURED_STDOUT_PATH = "/memfd:stdout";
 
 // Lays out `s` and runs the binary with `args` and the standard descriptors only.
 outcome run(const scene& s, const std::vector<std::string>& args);
