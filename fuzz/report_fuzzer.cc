@@ -1,11 +1,10 @@
 // libFuzzer target over decoding, selection and the report line.
 //
-// Input: one byte n, then a user name of n / 4 % 41 bytes, then records in
-// the record form n % 4 (384 or 400 bytes, little- or big-endian, whatever
-// the host): the rest cut into records, read through a stream as the log is
-// (a trailing piece shorter than a record is dropped). Every property below
-// is checked against the raw bytes or against the C library, not against
-// the code under test.
+// Input: one byte n, then a user name of n / 6 % 41 bytes, then records in
+// the record form n % 6 (384 or 400 bytes, little- or big-endian, a 32-bit
+// time signed or not, whatever the host): the rest cut into records, read through a stream as the
+// log is (a trailing piece shorter than a record is dropped). Every property below is checked
+// against the raw bytes or against the C library, not against the code under test.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,25 +33,30 @@ std::string_view raw_text(const std::uint8_t* field) {
             end == nullptr ? LOGIN_TEXT_SIZE : static_cast<std::size_t>(end - field)};
 }
 
-// The signed integer of `width` bytes at `at`, in the form's byte order.
-std::int64_t raw_signed(const std::uint8_t* at, std::size_t width, login_record_form form) {
+// The integer of `width` bytes at `at`, in the form's byte order, signed
+// unless `is_signed` is false.
+std::int64_t raw_integer(const std::uint8_t* at, std::size_t width, login_record_form form,
+                         bool is_signed = true) {
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i) {
         const std::size_t place = form.byte_order == std::endian::big ? i : width - 1 - i;
         value = value << 8 | at[place];
     }
     const int unused = 64 - 8 * static_cast<int>(width);  // sign-extended from the top byte
-    return static_cast<std::int64_t>(value << unused) >> unused;
+    return is_signed ? static_cast<std::int64_t>(value << unused) >> unused
+                     : static_cast<std::int64_t>(value);
 }
 
 void check_record(const std::uint8_t* raw, login_record_form form, const login_record& record,
                   std::string_view name) {
-    require(record.type == raw_signed(raw + 0, 2, form), "type");
-    require(record.termination == raw_signed(raw + 332, 2, form), "termination");
-    require(record.exit == raw_signed(raw + 334, 2, form), "exit");
+    require(record.type == raw_integer(raw + 0, 2, form), "type");
+    require(record.termination == raw_integer(raw + 332, 2, form), "termination");
+    require(record.exit == raw_integer(raw + 334, 2, form), "exit");
     // The time's place by the size of the record, not by the form's own fields.
     const bool wide = form.size == 400;
-    require(record.time == raw_signed(raw + (wide ? 344 : 340), wide ? 8 : 4, form), "time");
+    require(
+        record.time == raw_integer(raw + (wide ? 344 : 340), wide ? 8 : 4, form, form.time_signed),
+        "time");
     require(record.line.view().size() <= LOGIN_TEXT_SIZE &&
                 record.user.view().size() <= LOGIN_TEXT_SIZE,
             "texts fit their fields");
@@ -105,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const std::size_t name_size = std::min<std::size_t>(data[0] / 4 % 41, size - 1);
+    const std::size_t name_size = std::min<std::size_t>(data[0] / 6 % 41, size - 1);
     // A user name holds no NUL: it ends at the first, as a command line's would.
     std::string_view name(reinterpret_cast<const char*>(data + 1), name_size);
     name = name.substr(0, name.find('\0'));
@@ -114,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (records_size == 0) {
         return 0;
     }
-    switch (data[0] % 4) {
+    switch (data[0] % 6) {
         case 0:
             check_log<FORM_384_LITTLE>(records, records_size, name);
             break;
@@ -124,8 +128,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 2:
             check_log<FORM_400_LITTLE>(records, records_size, name);
             break;
-        default:
+        case 3:
             check_log<FORM_400_BIG>(records, records_size, name);
+            break;
+        case 4:
+            check_log<FORM_384_LITTLE_UNSIGNED>(records, records_size, name);
+            break;
+        default:
+            check_log<FORM_384_BIG_UNSIGNED>(records, records_size, name);
             break;
     }
     return 0;

@@ -69,7 +69,12 @@ TEST(FormatReportLine, Pieces) {
 // Every second across changes of UTC offset gives the C library's own time
 // text, byte for byte; and the longest line fills the line's buffer exactly.
 TEST(FormatReportLine, TimeTextIsTheCLibrarys) {
+    std::optional<std::string> missing;
     for (const zone_changes& zone : ZONE_CHANGES) {
+        if (const std::optional<std::string> why = zone_missing(zone)) {
+            missing = why;
+            continue;
+        }
         for (const std::int64_t t : seconds_around(zone, 120)) {
             ASSERT_EQ(line_of({.time = t}), "7;tty1;0;0;" + libc_time_text(t))
                 << zone.tz << " " << t;
@@ -83,6 +88,7 @@ TEST(FormatReportLine, TimeTextIsTheCLibrarys) {
                                             .time = -67768040609740800}))
                   .length,
               REPORT_LINE_MAX);
+    SKIP_OR_FAIL_IF(missing);
 }
 
 TEST(SelectsRecord, ExactBytesOnly) {

@@ -83,7 +83,7 @@ TEST_F(LoginHistory, SelectsExactlyTheNamedUserInLogOrder) {
             {.line = "tty4", .user = "rootx"},
             {.type = 8, .line = "", .user = "", .termination = 1, .exit = 2},
             {.line = "pts/9", .user = "-n"},
-            {.type = -2, .line = "pts/0;x\xE9\x7F", .termination = -2, .exit = -1, .time = -86400},
+            {.type = -2, .line = "pts/0;x\xE9\x7F", .termination = -2, .exit = -1, .time = 86400},
             {.line = TEXT_32, .user = TEXT_32, .time = 1000000000},
             {.line = TEXT_31, .user = TEXT_31, .time = 2000000000},
             {.line = "tty1", .user = "root", .time = 100},
@@ -92,7 +92,7 @@ TEST_F(LoginHistory, SelectsExactlyTheNamedUserInLogOrder) {
     const std::string tty1 = "7;tty1;0;0;Thu Jan  1 00:01:40 1970\n";
     const std::string epoch = ";0;0;Thu Jan  1 00:00:00 1970\n";
     const std::pair<std::string, std::string> cases[] = {
-        {"root", tty1 + "-2;pts/0;x\xE9\x7F;-2;-1;Wed Dec 31 00:00:00 1969\n" + tty1},
+        {"root", tty1 + "-2;pts/0;x\xE9\x7F;-2;-1;Fri Jan  2 00:00:00 1970\n" + tty1},
         {"Root", "7;tty2" + epoch},
         {"ro", "7;tty3" + epoch},
         {"rootx", "7;tty4" + epoch},
@@ -112,7 +112,12 @@ TEST_F(LoginHistory, SelectsExactlyTheNamedUserInLogOrder) {
 // Consecutive seconds across changes of UTC offset come out as the C
 // library's own time text, byte for byte.
 TEST_F(LoginHistory, TimeTextsAcrossOffsetChangesAreTheCLibrarys) {
+    std::optional<std::string> missing;
     for (const zone_changes& zone : ZONE_CHANGES) {
+        if (const std::optional<std::string> why = zone_missing(zone)) {
+            missing = why;
+            continue;
+        }
         std::vector<test_record> records;
         for (const std::int64_t t : seconds_around(zone, 60)) {
             records.push_back({.time = t});
@@ -121,19 +126,21 @@ TEST_F(LoginHistory, TimeTextsAcrossOffsetChangesAreTheCLibrarys) {
                   outcome{.out = expected_report(records, "root")})
             << zone.tz;
     }
+    SKIP_OR_FAIL_IF(missing);
 }
 
 // The log as the host's C library writes it (updwtmpx): the report is the C
 // library's own reading of it (getutxent), for every user and in several
-// zones. A 384-byte record keeps 32 bits of a time.
+// zones. A 384-byte record keeps 32 bits of a time, signed or not as the C
+// library declares them: 3000000000 is in 1928 or in 2065.
 TEST_F(LoginHistory, ReadsTheLogAsTheCLibraryWritesIt) {
     std::vector<test_record> rows;
     for (std::int16_t type = 0; type <= 9; ++type) {  // EMPTY to ACCOUNTING
         rows.push_back({.type = type, .line = "tty" + std::to_string(type), .time = 1700000000});
     }
     for (const std::int64_t time :
-         std::vector<std::int64_t>{INT32_MIN, -1, 0, 1689000000, INT32_MAX, 2147483648, -2208988800,
-                                   4102444800, 253402300800, INT64_MAX, INT64_MIN}) {
+         std::vector<std::int64_t>{INT32_MIN, -1, 0, 1689000000, INT32_MAX, 2147483648, 3000000000,
+                                   -2208988800, 4102444800, 253402300800, INT64_MAX, INT64_MIN}) {
         rows.push_back({.line = "pts/1", .user = "alice", .time = time});
     }
     rows.push_back({.type = 8, .line = "pts/1", .user = "alice", .exit = 3, .time = 1700000000});

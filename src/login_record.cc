@@ -13,6 +13,7 @@
 #include <utmpx.h>
 
 #include <cstddef>
+#include <type_traits>
 
 namespace {
 
@@ -42,5 +43,7 @@ static_assert(offsetof(utmpx, ut_exit) + offsetof(exit_status, e_exit) == LOGIN_
 static_assert(offsetof(utmpx, ut_tv) + offsetof(time_value, tv_sec) == FORM.time_offset &&
                   sizeof(time_value::tv_sec) == FORM.time_size,
               "the C library's login record is in neither known form: ut_tv.tv_sec");
+static_assert(std::is_signed_v<decltype(time_value::tv_sec)> == FORM.time_signed,
+              "the C library's login record is in neither known form: ut_tv.tv_sec's sign");
 
 }  // namespace

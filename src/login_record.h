@@ -20,12 +20,15 @@
 // Where a record's fields lie. The C library writes one of two forms, in
 // the host's byte order: 384 bytes with a 32-bit ut_session and ut_tv, or
 // 400 bytes with 64-bit ones. Every other field the program reads stands
-// at the same offset in both.
+// at the same offset in both. A 32-bit time is read as the C library
+// declares it: signed, or from glibc 2.40 on, on 64-bit hosts, unsigned
+// (the same bytes, reaching from 1970 to 2106 rather than 1901 to 2038).
 struct login_record_form {
     std::size_t size;         // bytes in one record
     std::size_t time_offset;  // of ut_tv.tv_sec
     std::size_t time_size;    // of ut_tv.tv_sec: 4 or 8
     std::endian byte_order;
+    bool time_signed = true;  // of ut_tv.tv_sec
 
     bool operator==(const login_record_form&) const = default;
 };
@@ -34,15 +37,22 @@ inline constexpr login_record_form FORM_384_LITTLE{384, 340, 4, std::endian::lit
 inline constexpr login_record_form FORM_384_BIG{384, 340, 4, std::endian::big};
 inline constexpr login_record_form FORM_400_LITTLE{400, 344, 8, std::endian::little};
 inline constexpr login_record_form FORM_400_BIG{400, 344, 8, std::endian::big};
+inline constexpr login_record_form FORM_384_LITTLE_UNSIGNED{384, 340, 4, std::endian::little,
+                                                            false};
+inline constexpr login_record_form FORM_384_BIG_UNSIGNED{384, 340, 4, std::endian::big, false};
 
 // The host's own form, by the rule of the C library's <bits/utmpx.h>: 64-bit
 // fields on a 64-bit host that has no 32-bit ABI to share the log with
 // (arm64, s390x), 32-bit ones everywhere else (amd64, i386, armhf, ppc64,
-// ppc64el, riscv64, mips64el). login_record.cc checks the choice against
+// ppc64el, riscv64, mips64el); the 32-bit time unsigned where a 64-bit host
+// shares it, from glibc 2.40 on. login_record.cc checks the choice against
 // <utmpx.h> itself.
 #if __WORDSIZE == 64 && !__WORDSIZE_TIME64_COMPAT32
 inline constexpr login_record_form LOGIN_RECORD_FORM =
     std::endian::native == std::endian::big ? FORM_400_BIG : FORM_400_LITTLE;
+#elif __WORDSIZE == 64 && __GLIBC_PREREQ(2, 40)
+inline constexpr login_record_form LOGIN_RECORD_FORM =
+    std::endian::native == std::endian::big ? FORM_384_BIG_UNSIGNED : FORM_384_LITTLE_UNSIGNED;
 #else
 inline constexpr login_record_form LOGIN_RECORD_FORM =
     std::endian::native == std::endian::big ? FORM_384_BIG : FORM_384_LITTLE;
@@ -132,8 +142,9 @@ struct login_record {
 };
 
 // Decodes one record in form FORM, by default the host's. Every pattern of
-// FORM.size bytes decodes; no byte outside `bytes` is read. A 32-bit time is
-// sign-extended: negative times are before the epoch.
+// FORM.size bytes decodes; no byte outside `bytes` is read. A signed 32-bit
+// time is sign-extended (negative times are before the epoch), an unsigned
+// one zero-extended.
 template <login_record_form FORM = LOGIN_RECORD_FORM>
 inline login_record decode_login_record(std::span<const unsigned char, FORM.size> bytes) {
     using namespace login_record_bytes;
@@ -146,8 +157,10 @@ inline login_record decode_login_record(std::span<const unsigned char, FORM.size
     std::memcpy(record.user.field.data(), at + LOGIN_USER_OFFSET, LOGIN_TEXT_SIZE);
     record.termination = integer_at<std::int16_t, ORDER>(at + LOGIN_TERMINATION_OFFSET);
     record.exit = integer_at<std::int16_t, ORDER>(at + LOGIN_EXIT_OFFSET);
-    if constexpr (FORM.time_size == 4) {
+    if constexpr (FORM.time_size == 4 && FORM.time_signed) {
         record.time = integer_at<std::int32_t, ORDER>(at + FORM.time_offset);
+    } else if constexpr (FORM.time_size == 4) {
+        record.time = integer_at<std::uint32_t, ORDER>(at + FORM.time_offset);
     } else {
         record.time = integer_at<std::int64_t, ORDER>(at + FORM.time_offset);
     }

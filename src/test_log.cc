@@ -60,6 +60,16 @@ std::string test_log(const std::vector<test_record>& records, login_record_form 
     return log;
 }
 
+std::int64_t as_logged(std::int64_t time, login_record_form form) {
+    if (form.size == 400) {
+        return time;
+    }
+    if (form.time_signed) {
+        return static_cast<std::int32_t>(time);
+    }
+    return static_cast<std::uint32_t>(time);
+}
+
 std::vector<test_record> written_by_the_c_library(const std::string& path,
                                                   const std::vector<test_record>& records) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);  // updwtmpx does not create
@@ -85,17 +95,12 @@ std::vector<test_record> written_by_the_c_library(const std::string& path,
     }
     setutxent();
     while (const utmpx* entry = getutxent()) {
-        // A 32-bit field is signed in the log, though the C library declares
-        // it unsigned from 2.40 on.
-        const std::int64_t time = sizeof entry->ut_tv.tv_sec == 4
-                                      ? static_cast<std::int32_t>(entry->ut_tv.tv_sec)
-                                      : static_cast<std::int64_t>(entry->ut_tv.tv_sec);
         read.push_back({.type = entry->ut_type,
                         .line = text_of(entry->ut_line),
                         .user = text_of(entry->ut_user),
                         .termination = entry->ut_exit.e_termination,
                         .exit = entry->ut_exit.e_exit,
-                        .time = time,
+                        .time = entry->ut_tv.tv_sec,  // with the sign it is declared with
                         .host = text_of(entry->ut_host),
                         .pid = entry->ut_pid});
     }

@@ -35,6 +35,10 @@ std::string encode_test_record(const test_record& record,
 std::string test_log(const std::vector<test_record>& records,
                      login_record_form form = LOGIN_RECORD_FORM);
 
+// A time as a record of `form` keeps it: cut to a 32-bit field's width and
+// read back with that field's sign.
+std::int64_t as_logged(std::int64_t time, login_record_form form = LOGIN_RECORD_FORM);
+
 // Appends `records` to the log at `path` with the C library's writer, updwtmpx,
 // and gives back every record there as the C library reads it, with getutxent.
 std::vector<test_record> written_by_the_c_library(const std::string& path,
@@ -47,6 +51,8 @@ void for_each_form(Test test) {
     test.template operator()<FORM_384_BIG>();
     test.template operator()<FORM_400_LITTLE>();
     test.template operator()<FORM_400_BIG>();
+    test.template operator()<FORM_384_LITTLE_UNSIGNED>();
+    test.template operator()<FORM_384_BIG_UNSIGNED>();
 }
 
 // decode_login_record<FORM> of `bytes`, one record, copied to a heap block of

@@ -79,8 +79,12 @@ void use_time_zone(const std::string& tz);  // for the test process itself
 struct zone_changes {
     const char* tz;
     std::vector<std::int64_t> changes;
+    const char* package = nullptr;  // that installs the zone's file, where TZ names one
 };
 extern const std::vector<zone_changes> ZONE_CHANGES;
+
+// Why `zone` cannot be tested here (its file is not installed), or nothing.
+std::optional<std::string> zone_missing(const zone_changes& zone);
 
 // The zone's changes, each with `span` seconds either side, once the test
 // process is in that zone; the test fails where no second of them is irregular.
