@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pty.h>
 #include <sched.h>
 #include <signal.h>
@@ -12,19 +13,22 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
 // The child's status when it could not set up the run (the program ends 0, 1 or 255).
 constexpr int SETUP_FAILED = 120;
 constexpr uid_t NOBODY = 65534;
-// A run that hangs is killed by SIGALRM, rather than left spinning once
-// ctest's timeout has ended the test; every run takes under a second.
-constexpr unsigned RUN_SECONDS = 30;
+// A run still going after this is killed, with every process it started
+// (strace and its tracee among them), and fails; every run takes seconds.
+constexpr std::chrono::seconds RUN_LIMIT{30};
+using deadline = std::chrono::steady_clock::time_point;
 
 // One write, as /proc/self/uid_map and its kin take them.
 bool write_file(const std::string& path, const std::string& text) {
@@ -52,15 +56,31 @@ bool enter_private_var_log(const std::string& dir) {
 bool route_stdout(output_kind output, int end) {
     using enum output_kind;
     int ends[2];
-    if (signal(SIGPIPE, output == broken_pipe ? SIG_IGN : SIG_DFL) == SIG_ERR) {
-        return false;
+    return (output != broken_pipe || signal(SIGPIPE, SIG_IGN) != SIG_ERR) &&
+           (output == captured ||
+            ((output == terminal || output == head_pipe) && dup2(end, STDOUT_FILENO) >= 0) ||
+            (output == dev_full && dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO) >= 0) ||
+            (output == closed && close(STDOUT_FILENO) == 0) ||
+            (output == broken_pipe && pipe(ends) == 0 && close(ends[0]) == 0 &&
+             dup2(ends[1], STDOUT_FILENO) >= 0));
+}
+
+// Runs in the child: every signal at its default and none blocked, as a
+// shell starts a command, whatever the test process inherited (ctest resets
+// them; a script that ignores SIGXFSZ, or blocks SIGPIPE, does not).
+bool reset_signals() {
+    for (int sig = 1; sig < NSIG; ++sig) {
+        signal(sig, SIG_DFL);  // fails harmlessly for SIGKILL, SIGSTOP and the C library's own
     }
-    return output == captured ||
-           ((output == terminal || output == head_pipe) && dup2(end, STDOUT_FILENO) >= 0) ||
-           (output == dev_full && dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO) >= 0) ||
-           (output == closed && close(STDOUT_FILENO) == 0) ||
-           (output == broken_pipe && pipe(ends) == 0 && close(ends[0]) == 0 &&
-            dup2(ends[1], STDOUT_FILENO) >= 0);
+    sigset_t none;
+    return sigemptyset(&none) == 0 && sigprocmask(SIG_SETMASK, &none, nullptr) == 0;
+}
+
+// Milliseconds left until `end`, none when it has passed.
+int milliseconds_left(deadline end) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 // Everything that can be read from `fd`, which is then closed; a memfd is
@@ -77,15 +97,35 @@ std::string drain(int fd) {
 }
 
 // The bytes read from `fd` up to and with the first newline, a byte at a
-// time so that none past it is taken; then `fd` is closed.
-std::string first_line(int fd) {
+// time so that none past it is taken, until `end`; then `fd` is closed.
+std::string first_line(int fd, deadline end) {
     std::string line;
     char byte = 0;
-    while (byte != '\n' && read(fd, &byte, 1) == 1) {
+    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
+    while (byte != '\n' && poll(&ready, 1, milliseconds_left(end)) == 1 &&
+           read(fd, &byte, 1) == 1) {
         line += byte;
     }
     close(fd);
     return line;
+}
+
+// The child's wait status once it has ended, or nothing when it is still
+// going at `end`.
+std::optional<int> wait_until(pid_t child, deadline end) {
+    auto pause = std::chrono::microseconds(50);
+    for (;;) {
+        int status = 0;
+        const pid_t ended = waitpid(child, &status, WNOHANG);
+        if (ended != 0) {
+            return ended == child ? std::optional<int>(status) : std::nullopt;
+        }
+        if (milliseconds_left(end) == 0) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
+    }
 }
 
 // Runs in the child, and does not return: sets up the run and execs. `fds`
@@ -95,9 +135,9 @@ std::string first_line(int fd) {
                         std::vector<std::string> words) {
     // Only the standard descriptors reach the program; the rest of the
     // test's (gtest's own among them) would count against its limits.
-    bool ready = dup2(fds[0], STDOUT_FILENO) >= 0 && dup2(fds[1], STDERR_FILENO) >= 0 &&
-                 enter_private_var_log(var_log) && route_stdout(s.output, fds[2]) &&
-                 close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0;
+    bool ready = setpgid(0, 0) == 0 && reset_signals() && dup2(fds[0], STDOUT_FILENO) >= 0 &&
+                 dup2(fds[1], STDERR_FILENO) >= 0 && enter_private_var_log(var_log) &&
+                 route_stdout(s.output, fds[2]) && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0;
     for (const auto& [resource, value] : s.limits) {
         const rlimit limit{value, value};
         ready = ready && setrlimit(resource, &limit) == 0;
@@ -116,7 +156,6 @@ std::string first_line(int fd) {
     }
     argv.push_back(nullptr);
     if (ready && setenv("TZ", s.tz.c_str(), 1) == 0) {
-        alarm(RUN_SECONDS);
         execvp(path.c_str(), argv.data());
     }
     _exit(SETUP_FAILED);
@@ -156,7 +195,10 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
     int ends[2] = {-1, -1};  // the test's end of a pseudo-terminal or pipe, and the program's
     if ((s.output == output_kind::terminal &&
          openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0) ||
-        (s.output == output_kind::head_pipe && pipe2(ends, O_CLOEXEC) != 0)) {
+        // The smallest pipe: the report cannot all fit in it before the
+        // reader has gone.
+        (s.output == output_kind::head_pipe &&
+         (pipe2(ends, O_CLOEXEC) != 0 || fcntl(ends[0], F_SETPIPE_SZ, 1) < 0))) {
         return {.status = -1, .err = "no pseudo-terminal or pipe"};
     }
 
@@ -170,14 +212,22 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
     if (child == 0) {
         start(s, var_log, {out_fd, err_fd, ends[1]}, std::move(words));
     }
+    const deadline end = std::chrono::steady_clock::now() + RUN_LIMIT;
     outcome result{.status = -1};
+    if (child > 0) {
+        setpgid(child, child);  // as the child does, whichever comes first
+    }
     if (s.output == output_kind::head_pipe) {
         close(ends[1]);
-        result.out = first_line(ends[0]);
+        result.out = first_line(ends[0], end);
     }
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child) {
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::optional<int> status = child > 0 ? wait_until(child, end) : std::nullopt;
+    if (child > 0 && !status) {
+        kill(-child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        result.err = "still running after " + std::to_string(RUN_LIMIT.count()) + " s: killed\n";
+    } else if (status) {
+        result.status = WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
     }
     if (s.output == output_kind::terminal) {
         close(ends[1]);
@@ -185,7 +235,7 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
         std::erase(result.out, '\r');  // the terminal's, before each newline
     }
     result.out += drain(out_fd);
-    result.err = drain(err_fd);
+    result.err += drain(err_fd);
     return result;
 }
 
