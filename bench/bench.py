@@ -187,7 +187,7 @@ def main():
                     in_utc[name, label] = f"{ours:.0f} = {ours / least:.3f}"
             rows.append(f"| {name} | {tz} | {floor} {least:.0f} | " + " | ".join(cells) + " |")
             print(rows[-1], flush=True)
-    builds = header("build", "no match (× F1)", "all match, UTC (× F4)", "peak RSS, 1M records")
+    builds = header("build", "no match (× read_floor)", "all match, UTC (× report_floor)", "peak RSS, 1M records")
     make_log("memory", 1_000_000)
     for label, argv in programs.items():
         builds.append(f"| {label} | {in_utc['no match', label]} | "

@@ -24,8 +24,12 @@ constexpr std::array<char, 200> TWO_DIGITS = [] {
     return digits;
 }();
 
+// The pieces of a line are put inline (always_inline) whatever the
+// optimizer's own choice: GCC 14 at -O2 calls them, and the calls cost a
+// line over 30 instructions, an eighth of the program's own share.
+
 // Signed decimal: a minus sign when negative, no padding.
-char* put_decimal(char* out, std::int16_t value) {
+[[gnu::always_inline]] inline char* put_decimal(char* out, std::int16_t value) {
     // Most types and exit values have one digit; to_chars costs a line
     // about 30 instructions more for them.
     if (value >= 0 && value < 10) {
@@ -37,7 +41,7 @@ char* put_decimal(char* out, std::int16_t value) {
 }
 
 // `value` from 0 to 99, as two digits.
-char* put_two_digits(char* out, int value) {
+[[gnu::always_inline]] inline char* put_two_digits(char* out, int value) {
     std::memcpy(out, &TWO_DIGITS[static_cast<std::size_t>(value) * 2], 2);
     return out + 2;
 }
@@ -54,7 +58,7 @@ char* put_seconds(char* out, std::int64_t seconds) {
 // "Thu Jan  1 00:00:00 1970\n": the record's time converted afresh by the
 // C library, laid out as asctime(3) lays it out: the day of the month
 // right-aligned in three columns, the year in as many digits as it needs.
-char* put_time_text(char* out, std::int64_t seconds) {
+[[gnu::always_inline]] inline char* put_time_text(char* out, std::int64_t seconds) {
     const auto when = static_cast<std::time_t>(seconds);
     std::tm local;
     // localtime_r fails where the year does not fit an int, and asctime
