@@ -1,7 +1,7 @@
 # awk -v part=summary|description -f man_text.awk login-history.1.in
 # Plain text from the manual page's source, for the packages' descriptions:
-# the NAME line's summary, or the DESCRIPTION's paragraphs before its first
-# subsection, wrapped at 72 columns with an empty line between paragraphs.
+# the NAME line's summary, or the DESCRIPTION's paragraphs up to the comment
+# that ends the packages' description, wrapped at 72 columns with an empty line between paragraphs.
 # Font macros (.B, .IR and the like) give their words: the alternating ones
 # without blanks between them, as the page prints them.
 function flush() {
@@ -19,7 +19,7 @@ part == "summary" && section == "NAME" {
     exit
 }
 part == "description" && section == "DESCRIPTION" {
-    if (/^\.SS/) exit
+    if (/^\.\\" The packages' description ends here/) exit
     if (/^\.PP/) { flush(); print ""; next }
     gsub(/\\-/, "-")
     if (/^\.(BR|IR|RB|RI|BI|IB) /) { $1 = ""; gsub(/ /, ""); add($0); next }

@@ -14,7 +14,9 @@ constexpr int STATUS_OK = 0;
 constexpr int STATUS_NOT_STARTED = 1;
 // The log was opened but reading it, writing the report, or closing the log
 // or standard output failed; the lines already written stand. SIGPIPE and
-// SIGXFSZ keep their default: a filter whose reader has gone ends quietly.
+// SIGXFSZ are left as inherited: at their default, as a shell leaves them,
+// a filter whose reader has gone ends quietly, killed; ignored, the write
+// fails and ends here.
 constexpr int STATUS_FAILED = 255;
 
 // Reads and writes of these sizes cost little more per call than stdio's
