@@ -70,11 +70,7 @@ TEST(FormatReportLine, Pieces) {
 // text, byte for byte; and the longest line fills the line's buffer exactly.
 TEST(FormatReportLine, TimeTextIsTheCLibrarys) {
     std::optional<std::string> missing;
-    for (const zone_changes& zone : ZONE_CHANGES) {
-        if (const std::optional<std::string> why = zone_missing(zone)) {
-            missing = why;
-            continue;
-        }
+    for (const zone_changes& zone : installed_zones(missing)) {
         for (const std::int64_t t : seconds_around(zone, 120)) {
             ASSERT_EQ(line_of({.time = t}), "7;tty1;0;0;" + libc_time_text(t))
                 << zone.tz << " " << t;

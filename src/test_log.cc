@@ -61,13 +61,8 @@ std::string test_log(const std::vector<test_record>& records, login_record_form 
 }
 
 std::int64_t as_logged(std::int64_t time, login_record_form form) {
-    if (form.size == 400) {
-        return time;
-    }
-    if (form.time_signed) {
-        return static_cast<std::int32_t>(time);
-    }
-    return static_cast<std::uint32_t>(time);
+    const std::int64_t bits = static_cast<std::uint32_t>(time);  // a 32-bit field's
+    return form.size == 400 ? time : form.time_signed ? static_cast<std::int32_t>(bits) : bits;
 }
 
 std::vector<test_record> written_by_the_c_library(const std::string& path,

@@ -18,7 +18,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <thread>
 
 namespace {
 
@@ -78,9 +77,9 @@ bool reset_signals() {
 
 // Milliseconds left until `end`, none when it has passed.
 int milliseconds_left(deadline end) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    using namespace std::chrono;
+    return static_cast<int>(
+        std::max<std::int64_t>(ceil<milliseconds>(end - steady_clock::now()).count(), 0));
 }
 
 // Everything that can be read from `fd`, which is then closed; a memfd is
@@ -113,19 +112,12 @@ std::string first_line(int fd, deadline end) {
 // The child's wait status once it has ended, or nothing when it is still
 // going at `end`.
 std::optional<int> wait_until(pid_t child, deadline end) {
-    auto pause = std::chrono::microseconds(50);
-    for (;;) {
-        int status = 0;
-        const pid_t ended = waitpid(child, &status, WNOHANG);
-        if (ended != 0) {
-            return ended == child ? std::optional<int>(status) : std::nullopt;
-        }
-        if (milliseconds_left(end) == 0) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(pause);
-        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(child, &status, WNOHANG)) == 0 && milliseconds_left(end) > 0) {
+        usleep(1000);
     }
+    return ended == child ? std::optional<int>(status) : std::nullopt;
 }
 
 // Runs in the child, and does not return: sets up the run and execs. `fds`
@@ -214,9 +206,6 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
     }
     const deadline end = std::chrono::steady_clock::now() + RUN_LIMIT;
     outcome result{.status = -1};
-    if (child > 0) {
-        setpgid(child, child);  // as the child does, whichever comes first
-    }
     if (s.output == output_kind::head_pipe) {
         close(ends[1]);
         result.out = first_line(ends[0], end);
@@ -279,13 +268,18 @@ const std::vector<zone_changes> ZONE_CHANGES = {
     {"AAA-0:19:32BBB-0:20,M3.5.0/2,M10.5.0/3", {1679794828, 1698547200}},  // +0:19:32, +0:20
 };
 
-std::optional<std::string> zone_missing(const zone_changes& zone) {
+std::vector<zone_changes> installed_zones(std::optional<std::string>& missing) {
     const char* dir = std::getenv("TZDIR");
-    const std::string file = std::string(dir ? dir : "/usr/share/zoneinfo") + "/" + zone.tz;
-    if (zone.package == nullptr || access(file.c_str(), R_OK) == 0) {
-        return std::nullopt;
+    std::vector<zone_changes> zones;
+    for (const zone_changes& zone : ZONE_CHANGES) {
+        const std::string file = std::string(dir ? dir : "/usr/share/zoneinfo") + "/" + zone.tz;
+        if (zone.package == nullptr || access(file.c_str(), R_OK) == 0) {
+            zones.push_back(zone);
+        } else {
+            missing = file + " is not installed: it comes with " + zone.package;
+        }
     }
-    return file + " is not installed: it comes with " + zone.package;
+    return zones;
 }
 
 std::vector<std::int64_t> seconds_around(const zone_changes& zone, int span) {

@@ -82,9 +82,8 @@ struct zone_changes {
     const char* package = nullptr;  // that installs the zone's file, where TZ names one
 };
 extern const std::vector<zone_changes> ZONE_CHANGES;
-
-// Why `zone` cannot be tested here (its file is not installed), or nothing.
-std::optional<std::string> zone_missing(const zone_changes& zone);
+// Those of them that can be tested here; `missing` tells of a zone file that is not installed.
+std::vector<zone_changes> installed_zones(std::optional<std::string>& missing);
 
 // The zone's changes, each with `span` seconds either side, once the test
 // process is in that zone; the test fails where no second of them is irregular.
