@@ -24,9 +24,9 @@ constexpr std::array<char, 200> TWO_DIGITS = [] {
     return digits;
 }();
 
-// The pieces of a line are put inline (always_inline) whatever the
-// optimizer's own choice: GCC 14 at -O2 calls them, and the calls cost a
-// line over 30 instructions, an eighth of the program's own share.
+// The helpers below that put a piece of the line are always inlined,
+// whatever the optimizer's own choice: GCC 14 at -O2 calls them, and the
+// calls cost a line over 30 instructions, an eighth of the program's own.
 
 // Signed decimal: a minus sign when negative, no padding.
 [[gnu::always_inline]] inline char* put_decimal(char* out, std::int16_t value) {
