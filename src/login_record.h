@@ -21,8 +21,8 @@
 // the host's byte order: 384 bytes with a 32-bit ut_session and ut_tv, or
 // 400 bytes with 64-bit ones. Every other field the program reads stands
 // at the same offset in both. A 32-bit time is read as the C library
-// declares it: signed, or from glibc 2.40 on, on 64-bit hosts, unsigned
-// (the same bytes, reaching from 1970 to 2106 rather than 1901 to 2038).
+// declares it: signed, or from glibc 2.40 on unsigned (the same bytes,
+// reaching from 1970 to 2106 rather than 1901 to 2038).
 struct login_record_form {
     std::size_t size;         // bytes in one record
     std::size_t time_offset;  // of ut_tv.tv_sec
@@ -41,16 +41,19 @@ inline constexpr login_record_form FORM_384_LITTLE_UNSIGNED{384, 340, 4, std::en
                                                             false};
 inline constexpr login_record_form FORM_384_BIG_UNSIGNED{384, 340, 4, std::endian::big, false};
 
-// The host's own form, by the rule of the C library's <bits/utmpx.h>: 64-bit
-// fields on a 64-bit host that has no 32-bit ABI to share the log with
-// (arm64, s390x), 32-bit ones everywhere else (amd64, i386, armhf, ppc64,
-// ppc64el, riscv64, mips64el); the 32-bit time unsigned where a 64-bit host
-// shares it, from glibc 2.40 on. login_record.cc checks the choice against
+// The host's own form, by the rule of glibc's <bits/utmpx.h>: 32-bit fields
+// where <bits/wordsize.h> sets __WORDSIZE_TIME64_COMPAT32 (64-bit hosts
+// that share the log with a 32-bit ABI, and from glibc 2.40 on the 32-bit
+// hosts too), their time unsigned from glibc 2.40 on; the host's own
+// timeval elsewhere: 64-bit on arm64 and s390x, 32-bit and signed on 32-bit
+// hosts before glibc 2.40. login_record.cc checks the choice against
 // <utmpx.h> itself.
-#if __WORDSIZE == 64 && !__WORDSIZE_TIME64_COMPAT32
+#if !defined __GLIBC__
+#error "login-history reads the log as glibc writes it, and this C library is not glibc"
+#elif __WORDSIZE == 64 && !__WORDSIZE_TIME64_COMPAT32
 inline constexpr login_record_form LOGIN_RECORD_FORM =
     std::endian::native == std::endian::big ? FORM_400_BIG : FORM_400_LITTLE;
-#elif __WORDSIZE == 64 && __GLIBC_PREREQ(2, 40)
+#elif __WORDSIZE_TIME64_COMPAT32 && __GLIBC_PREREQ(2, 40)
 inline constexpr login_record_form LOGIN_RECORD_FORM =
     std::endian::native == std::endian::big ? FORM_384_BIG_UNSIGNED : FORM_384_LITTLE_UNSIGNED;
 #else

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,13 @@ struct decode_case {
     std::string bytes;     // written over the base record; an integer's low byte first
     test_record expected;  // the base record, but for the field written over; a
                            // 32-bit time as signed, the same bits read unsigned
+    // Where set, the row is this form's alone: its bytes stand as written and
+    // its time is as given, whatever the form declares of its order and sign.
+    std::optional<login_record_form> only = {};
 };
 
 TEST(DecodeLoginRecord, FieldsFromBytes) {
+    const std::string ENDS_32 = "\x80\0\0\x81"s, ENDS_64 = "\x80\0\0\0\0\0\0\x81"s;
     const decode_case cases[] = {
         {"base record", type, "\x07\x00"s, {}},
         {"FF FF is -1", type, "\xFF\xFF", {.type = -1}},
@@ -59,17 +64,25 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
         {"a 31-byte line likewise", line, TEXT_31 + '\0', {.line = TEXT_31}},
         {"a full line ends before the id", line, TEXT_32 + "IDID", {.line = TEXT_32}},
         {"bytes above 0x7F stand as they are", line, "\xC3\xA9;\x1B\0"s, {.line = "\xC3\xA9;\x1B"}},
+        // Bytes as they stand, high at both ends: each form's own order and sign tell.
+        {"80 .. 81", time32, ENDS_32, {.time = -2130706304}, FORM_384_LITTLE},
+        {"80 .. 81", time32, ENDS_32, {.time = -2147483519}, FORM_384_BIG},
+        {"80 .. 81", time32, ENDS_32, {.time = 2164260992}, FORM_384_LITTLE_UNSIGNED},
+        {"80 .. 81", time32, ENDS_32, {.time = 2147483777}, FORM_384_BIG_UNSIGNED},
+        {"80 .. 81", time64, ENDS_64, {.time = -0x7EFFFFFFFFFFFF80}, FORM_400_LITTLE},
+        {"80 .. 81", time64, ENDS_64, {.time = -0x7FFFFFFFFFFFFF7F}, FORM_400_BIG},
     };
     for_each_form([&]<login_record_form FORM>() {
         const std::size_t offsets[] = {0, 8, 44, 332, 334, 340, 344};
         for (const decode_case& c : cases) {
             if ((c.where == time32 && FORM.size != 384) ||
-                (c.where == time64 && FORM.size != 400)) {
+                (c.where == time64 && FORM.size != 400) || (c.only && *c.only != FORM)) {
                 continue;
             }
             SCOPED_TRACE(form_name(FORM) + ": " + c.name);
             std::string patch = c.bytes;
-            if (c.where != line && c.where != user && FORM.byte_order == std::endian::big) {
+            if (c.where != line && c.where != user && !c.only &&
+                FORM.byte_order == std::endian::big) {
                 std::reverse(patch.begin(), patch.end());
             }
             std::string bytes = encode_test_record({}, FORM);
@@ -80,7 +93,7 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
             EXPECT_EQ(record.user.view(), c.expected.user);
             EXPECT_EQ(record.termination, c.expected.termination);
             EXPECT_EQ(record.exit, c.expected.exit);
-            EXPECT_EQ(record.time, as_logged(c.expected.time, FORM));
+            EXPECT_EQ(record.time, c.only ? c.expected.time : as_logged(c.expected.time, FORM));
         }
     });
 }
