@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,11 +59,7 @@ TEST_F(LoginHistory, UnderTightLimits) {
 #ifdef LOGIN_HISTORY_EMULATED
     GTEST_SKIP() << "qemu holds descriptors and stack of its own: the limits would be qemu's";
 #endif
-    expect_runs({
-        {"one descriptor free",
-         {.log = SOME_LOG, .tz = "America/Adak", .limits = {{RLIMIT_NOFILE, 4}}},
-         {"root"},
-         {.out = "7;tty1;0;0;Wed Dec 31 13:00:00 1969\n"}},
+    std::vector<run_case> cases = {
         {"32 KiB of stack",
          {.log = SOME_LOG, .limits = {{RLIMIT_STACK, 32 << 10}}},
          {"root"},
@@ -71,7 +68,16 @@ TEST_F(LoginHistory, UnderTightLimits) {
          {.log = LARGE_LOG, .limits = {{RLIMIT_FSIZE, 4096}}},
          {"root"},
          {.status = 128 + SIGXFSZ, .out = expected_report(LARGE, "root").substr(0, 4096)}},
-    });
+    };
+    const std::optional<std::string> no_zone = zone_missing({"America/Adak", {}, "tzdata"});
+    if (!no_zone) {
+        cases.push_back({"one descriptor free",
+                         {.log = SOME_LOG, .tz = "America/Adak", .limits = {{RLIMIT_NOFILE, 4}}},
+                         {"root"},
+                         {.out = "7;tty1;0;0;Wed Dec 31 13:00:00 1969\n"}});
+    }
+    expect_runs(cases);
+    SKIP_OR_FAIL_IF(no_zone);
 }
 
 TEST_F(LoginHistory, SelectsExactlyTheNamedUserInLogOrder) {
@@ -161,13 +167,15 @@ TEST_F(LoginHistory, ReadsTheLogAsTheCLibraryWritesIt) {
     }
 }
 
-// strace, running the binary with `faults` injected. A sanitized binary's
-// leak check cannot run under ptrace.
+// strace, running the binary with `faults` injected; the binary dies with
+// strace, which a tracer's death alone would leave running. A sanitized
+// binary's leak check cannot run under ptrace.
 std::vector<std::string> strace(const std::vector<std::string>& faults,
                                 const std::string& output = "/dev/null") {
     std::vector<std::string> words = {"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-qq", "-o",
                                       output};
     words.insert(words.end(), faults.begin(), faults.end());
+    words.insert(words.end(), {"setpriv", "--pdeathsig", "KILL", "--"});
     return words;
 }
 
@@ -255,6 +263,7 @@ TEST_F(LoginHistory, AppendsWhileReading) {
 
     const pid_t writer = fork();
     if (writer == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // dies with the test process
         for (const test_record& record : records) {
             const std::string bytes = encode_test_record(record);
             for (std::size_t from = 0; from < bytes.size(); from += 150) {

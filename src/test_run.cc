@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,16 +39,24 @@ bool write_file(const std::string& path, const std::string& text) {
     return written;
 }
 
-// Runs in the child: `dir` over /var/log in its own mount (and, not root, user) namespace.
-bool enter_private_var_log(const std::string& dir) {
+// Runs in the child: a private /var/log in its own mount (and, not root,
+// user) namespace: the scene's directory, or a memory file system with the
+// scene's log, which goes with the namespace however the run ends.
+bool enter_private_var_log(const scene& s) {
     const std::string uid = std::to_string(getuid());
     const std::string gid = std::to_string(getgid());
+    const char* const log = "/var/log/wtmp";
     return (unshare(CLONE_NEWNS) == 0 || (unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
                                           write_file("/proc/self/setgroups", "deny") &&
                                           write_file("/proc/self/uid_map", "0 " + uid + " 1") &&
                                           write_file("/proc/self/gid_map", "0 " + gid + " 1"))) &&
            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount(dir.c_str(), "/var/log", nullptr, MS_BIND, nullptr) == 0;
+           (!s.var_log.empty()
+                ? mount(s.var_log.c_str(), "/var/log", nullptr, MS_BIND, nullptr) == 0
+                : mount("tmpfs", "/var/log", "tmpfs", 0, "mode=0755") == 0 &&
+                      (s.kind != log_kind::file ||
+                       (write_file(log, s.log) && chmod(log, s.mode) == 0)) &&
+                      (s.kind != log_kind::directory || mkdir(log, 0755) == 0));
 }
 
 // Runs in the child: stdout as the scene asks; `end` is the program's end of
@@ -123,31 +132,34 @@ std::optional<int> wait_until(pid_t child, deadline end) {
 // Runs in the child, and does not return: sets up the run and execs. `fds`
 // are the memfds for stdout and stderr, and the program's end of the
 // pseudo-terminal or pipe.
-[[noreturn]] void start(const scene& s, const std::string& var_log, std::array<int, 3> fds,
+[[noreturn]] void start(const scene& s, pid_t test_process, std::array<int, 3> fds,
                         std::vector<std::string> words) {
     // Only the standard descriptors reach the program; the rest of the
     // test's (gtest's own among them) would count against its limits.
     bool ready = setpgid(0, 0) == 0 && reset_signals() && dup2(fds[0], STDOUT_FILENO) >= 0 &&
-                 dup2(fds[1], STDERR_FILENO) >= 0 && enter_private_var_log(var_log) &&
+                 dup2(fds[1], STDERR_FILENO) >= 0 && enter_private_var_log(s) &&
                  route_stdout(s.output, fds[2]) && close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0;
     for (const auto& [resource, value] : s.limits) {
         const rlimit limit{value, value};
         ready = ready && setrlimit(resource, &limit) == 0;
     }
-    // Opened while still root: the build may lie below a directory that the
-    // unprivileged user cannot enter, as a CI clone can. Run through /proc,
-    // not fexecve: where the C library counts on execveat (riscv64),
-    // fexecve has no other way, and qemu 7.2 has no execveat.
-    const int program = s.as_nobody ? open(words[0].c_str(), O_RDONLY | O_CLOEXEC) : -1;
-    const std::string path = s.as_nobody ? "/proc/self/fd/" + std::to_string(program) : words[0];
-    ready = ready && (!s.as_nobody || (program >= 0 && setgroups(0, nullptr) == 0 &&
-                                       setgid(NOBODY) == 0 && setuid(NOBODY) == 0));
+    // As nobody, the binary itself bound into the private /var/log while still
+    // root: the build may lie below a directory that nobody cannot enter, as
+    // a CI clone can, and qemu resolves the path it is given.
+    const std::string path = s.as_nobody ? "/var/log/login-history" : words[0];
+    ready = ready && (!s.as_nobody ||
+                      (write_file(path, "") &&
+                       mount(words[0].c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                       setgroups(0, nullptr) == 0 && setgid(NOBODY) == 0 && setuid(NOBODY) == 0));
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    if (ready && setenv("TZ", s.tz.c_str(), 1) == 0) {
+    // The run dies with the test process, however that ends: the signal is
+    // asked for last, as a change of user clears it, and outlives the exec.
+    if (ready && setenv("TZ", s.tz.c_str(), 1) == 0 && prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 &&
+        getppid() == test_process) {
         execvp(path.c_str(), argv.data());
     }
     _exit(SETUP_FAILED);
@@ -174,16 +186,6 @@ scratch_dir::~scratch_dir() {
 }
 
 outcome run(const scene& s, const std::vector<std::string>& args) {
-    const scratch_dir scratch;
-    const std::string var_log = s.var_log.empty() ? scratch.path : s.var_log;
-    const std::string log_path = var_log + "/wtmp";
-    if (var_log.empty() ||
-        (s.var_log.empty() && s.kind == log_kind::file &&
-         (!write_file(log_path, s.log) || chmod(log_path.c_str(), s.mode) != 0)) ||
-        (s.var_log.empty() && s.kind == log_kind::directory &&
-         mkdir(log_path.c_str(), 0755) != 0)) {
-        return {.status = -1, .err = "could not lay out " + log_path};
-    }
     int ends[2] = {-1, -1};  // the test's end of a pseudo-terminal or pipe, and the program's
     if ((s.output == output_kind::terminal &&
          openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0) ||
@@ -200,9 +202,10 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
     const int out_fd = memfd_create("stdout", MFD_CLOEXEC);
     const int err_fd = memfd_create("stderr", MFD_CLOEXEC);
     std::fflush(nullptr);
+    const pid_t test_process = getpid();
     const pid_t child = fork();
     if (child == 0) {
-        start(s, var_log, {out_fd, err_fd, ends[1]}, std::move(words));
+        start(s, test_process, {out_fd, err_fd, ends[1]}, std::move(words));
     }
     const deadline end = std::chrono::steady_clock::now() + RUN_LIMIT;
     outcome result{.status = -1};
@@ -262,21 +265,28 @@ const std::vector<zone_changes> ZONE_CHANGES = {
     {"Australia/Lord_Howe", {1111849200, 1130599800}, "tzdata"},        // half-hour summer time
     {"Antarctica/Troll", {1111885200, 1130634000}, "tzdata"},           // two-hour summer time
     // The leap second ending 2016; Debian moved right/ to tzdata-legacy in 13.
-    {"right/UTC", {1483228826}, "tzdata-legacy (tzdata before Debian 13)"},
+    {"right/UTC", {1483228826}, "tzdata-legacy, or tzdata before Debian 13"},
     {"AAA0BBB,J100/0:00:10,J100/1:00:40", {1712707210}},   // 2024: summer time for 30 s, 0:00:10
     {"AST4ADT,M3.2.0/2:00:10,M3.2.0/3:00:40", {5724010}},  // 1970: summer for 30 s, from 2:00:10
     {"AAA-0:19:32BBB-0:20,M3.5.0/2,M10.5.0/3", {1679794828, 1698547200}},  // +0:19:32, +0:20
 };
 
-std::vector<zone_changes> installed_zones(std::optional<std::string>& missing) {
+std::optional<std::string> zone_missing(const zone_changes& zone) {
     const char* dir = std::getenv("TZDIR");
+    const std::string file = std::string(dir ? dir : "/usr/share/zoneinfo") + "/" + zone.tz;
+    if (zone.package == nullptr || access(file.c_str(), R_OK) == 0) {
+        return std::nullopt;
+    }
+    return file + " is not installed (" + zone.package + ")";
+}
+
+std::vector<zone_changes> installed_zones(std::optional<std::string>& missing) {
     std::vector<zone_changes> zones;
     for (const zone_changes& zone : ZONE_CHANGES) {
-        const std::string file = std::string(dir ? dir : "/usr/share/zoneinfo") + "/" + zone.tz;
-        if (zone.package == nullptr || access(file.c_str(), R_OK) == 0) {
-            zones.push_back(zone);
+        if (const std::optional<std::string> why = zone_missing(zone)) {
+            missing = missing ? *missing + ", " + *why : *why;
         } else {
-            missing = file + " is not installed: it comes with " + zone.package;
+            zones.push_back(zone);
         }
     }
     return zones;

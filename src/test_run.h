@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 
@@ -82,7 +83,10 @@ struct zone_changes {
     const char* package = nullptr;  // that installs the zone's file, where TZ names one
 };
 extern const std::vector<zone_changes> ZONE_CHANGES;
-// Those of them that can be tested here; `missing` tells of a zone file that is not installed.
+// Why the zone cannot be tested here, naming the package that brings its
+// file; nothing for a TZ rule or an installed zone.
+std::optional<std::string> zone_missing(const zone_changes& zone);
+// Those of them that can be tested here; `missing` names every one that cannot.
 std::vector<zone_changes> installed_zones(std::optional<std::string>& missing);
 
 // The zone's changes, each with `span` seconds either side, once the test
@@ -107,6 +111,8 @@ std::optional<std::string> tool_missing(const std::string& tool);
 class LoginHistory : public ::testing::Test {
   protected:
     void SetUp() override {
+        // Runs are waited for: a caller that ignores SIGCHLD would have them reaped unseen.
+        signal(SIGCHLD, SIG_DFL);
         SKIP_OR_FAIL_IF(namespaces_unavailable());
         use_time_zone("UTC0");
     }
