@@ -41,6 +41,11 @@ add_custom_command(OUTPUT changelog.gz
 add_custom_target(compressed_docs ALL DEPENDS login-history.1.gz changelog.gz)
 
 include(GNUInstallDirs)
+# Directories 0755 whatever the builder's umask, in an install and in the
+# packages; install() sets the files' modes itself.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 install(TARGETS login-history RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(FILES ${PROJECT_BINARY_DIR}/login-history.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
@@ -74,6 +79,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LOGIN_HISTORY_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The completion works only where bash-completion loads it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 # The RPM family's names and places: the licence marked as such, no
@@ -94,14 +101,18 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/login-history/LICENSE"
                             "%doc /usr/share/doc/login-history/NEWS.md")
 # rpm's macros for reproducible packages: a fixed build host, and the build
-# and file times from SOURCE_DATE_EPOCH.
+# and file times from SOURCE_DATE_EPOCH. The completion's Suggests stands
+# with them, in the spec's preamble: CPack 3.25 drops
+# CPACK_RPM_PACKAGE_SUGGESTS, as its probe of rpm 4.18 fails.
 string(CONCAT CPACK_RPM_SPEC_MORE_DEFINE
+    "Suggests: bash-completion\n"
     "%define packager ${LOGIN_HISTORY_MAINTAINER}\n"
     "%define _buildhost reproducible\n"
     "%define _build_id_links none\n"
     "%define use_source_date_epoch_as_buildtime 1\n"
     "%define clamp_mtime_to_source_date_epoch 1")
 
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/deb_modes.cmake")
 configure_file(packaging/cpack_config.cmake.in cpack_config.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_BINARY_DIR}/cpack_config.cmake")
 include(CPack)
