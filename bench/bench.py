@@ -139,6 +139,10 @@ def main():
                         help="instructions and memory only, printed; RESULTS.md left as it is")
     parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
     args = parser.parse_args()
+    missing = [package for tool, package in [("valgrind", "valgrind"), ("clang++", "clang"),
+               ("dpkg-buildflags", "dpkg-dev"), ("/usr/bin/time", "time")] if not shutil.which(tool)]
+    if missing:
+        sys.exit("bench: needs Debian's " + ", ".join(missing))
     if "LOGIN_HISTORY_BENCH_LOG" not in os.environ:  # run again, inside tools/with-log
         scratch = tempfile.mkdtemp(prefix="login-history-bench.", dir="/var/tmp")
         try:
@@ -216,6 +220,7 @@ def main():
         peers = [("utmpdump", ["utmpdump", WTMP])]
         peers += [("who", ["who", WTMP])] if records <= 1_000_000 else []
         peers += [("last", ["last", "-f", WTMP, "bench"])] if records <= 40_000 else []
+        peers = [(label, argv) for label, argv in peers if shutil.which(argv[0])]  # where installed
         commands = [(label, argv, args.runs) for label, argv in [DD, ("login-history", release)]]
         commands += [(label, argv, min(args.runs, 3)) for label, argv in peers]
         make_log(f"scaling {records}", records)
