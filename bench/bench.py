@@ -139,9 +139,8 @@ def main():
                         help="instructions and memory only, printed; RESULTS.md left as it is")
     parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
     args = parser.parse_args()
-    missing = [package for tool, package in [("valgrind", "valgrind"), ("clang++", "clang"),
-               ("dpkg-buildflags", "dpkg-dev"), ("/usr/bin/time", "time")] if not shutil.which(tool)]
-    if missing:
+    if missing := [package for tool, package in [("valgrind", "valgrind"), ("clang++", "clang"),
+                   ("dpkg-buildflags", "dpkg-dev"), ("/usr/bin/time", "time")] if not shutil.which(tool)]:
         sys.exit("bench: needs Debian's " + ", ".join(missing))
     if "LOGIN_HISTORY_BENCH_LOG" not in os.environ:  # run again, inside tools/with-log
         scratch = tempfile.mkdtemp(prefix="login-history-bench.", dir="/var/tmp")

@@ -2,26 +2,21 @@
 # program (the binary, manual page and completion: every package), docs (the
 # licence and NEWS.md: plain installs and the .rpm), debian (copyright,
 # changelog, lintian override: the .deb). Dates come from SOURCE_DATE_EPOCH,
-# else the last commit, else this release's heading in NEWS.md, so that two
-# builds of one commit give the same bytes.
+# else the last commit, else (without git) this release's heading in
+# NEWS.md, so that two builds of one commit give the same bytes.
 set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.org>")
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
-else()
-    find_package(Git QUIET)
-    if(GIT_FOUND)
-        execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct
-                        WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE source_date_epoch
-                        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-    endif()
-    if(NOT source_date_epoch MATCHES "^[0-9]+$")
-        file(STRINGS NEWS.md heading REGEX "^## ${PROJECT_VERSION} \\(")
-        string(REGEX REPLACE "^## [^(]*\\(([^)]*) UTC\\).*" "\\1 UTC" release_time "${heading}")
-        execute_process(COMMAND date -u -d "${release_time}" +%s
-                        OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
-    endif()
+set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(NOT source_date_epoch)
+    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+                    OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT source_date_epoch MATCHES "^[0-9]+$")
+    file(STRINGS NEWS.md heading REGEX "^## ${PROJECT_VERSION} \\(")
+    string(REGEX REPLACE "^## [^(]*\\(([^)]*) UTC\\).*" "\\1 UTC" release_time "${heading}")
+    execute_process(COMMAND date -u -d "${release_time}" +%s
+                    OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
 endif()
 set(ENV{SOURCE_DATE_EPOCH} "${source_date_epoch}")  # string(TIMESTAMP) reads it
 string(TIMESTAMP MAN_DATE "%Y-%m-%d" UTC)
@@ -58,8 +53,7 @@ install(FILES packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
         RENAME login-history COMPONENT debian EXCLUDE_FROM_ALL)
 
-# cpack -G 'DEB;RPM' in the build directory makes the packages; set the
-# maintainer and homepage above, placeholders, before publishing them.
+# cpack -G 'DEB;RPM' in the build directory makes the packages.
 foreach(part summary description)
     execute_process(COMMAND awk -v part=${part} -f packaging/man_text.awk doc/login-history.1.in
                     WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE man_${part}
@@ -79,8 +73,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LOGIN_HISTORY_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The completion works only where bash-completion loads it.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)  # which loads the completion
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 # The RPM family's names and places: the licence marked as such, no
@@ -95,15 +88,13 @@ set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
 set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
 set(CPACK_PACKAGE_RELOCATABLE OFF)
-set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
-    /usr/share/man /usr/share/man/man1 /usr/share/bash-completion
-    /usr/share/bash-completion/completions)
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1
+    /usr/share/bash-completion /usr/share/bash-completion/completions)
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/login-history/LICENSE"
                             "%doc /usr/share/doc/login-history/NEWS.md")
 # rpm's macros for reproducible packages: a fixed build host, and the build
-# and file times from SOURCE_DATE_EPOCH. The completion's Suggests stands
-# with them, in the spec's preamble: CPack 3.25 drops
-# CPACK_RPM_PACKAGE_SUGGESTS, as its probe of rpm 4.18 fails.
+# and file times from SOURCE_DATE_EPOCH; and Suggests, which CPack 3.25
+# drops from CPACK_RPM_PACKAGE_SUGGESTS, as its probe of rpm 4.18 fails.
 string(CONCAT CPACK_RPM_SPEC_MORE_DEFINE
     "Suggests: bash-completion\n"
     "%define packager ${LOGIN_HISTORY_MAINTAINER}\n"
