@@ -29,9 +29,7 @@ struct decode_case {
     std::string bytes;     // written over the base record; an integer's low byte first
     test_record expected;  // the base record, but for the field written over; a
                            // 32-bit time as signed, the same bits read unsigned
-    // Where set, the row is this form's alone: its bytes stand as written and
-    // its time is as given, whatever the form declares of its order and sign.
-    std::optional<login_record_form> only = {};
+    std::optional<login_record_form> only = {};  // this form's row: bytes and time as they stand
 };
 
 TEST(DecodeLoginRecord, FieldsFromBytes) {

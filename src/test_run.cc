@@ -15,6 +15,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -118,8 +119,7 @@ std::string first_line(int fd, deadline end) {
     return line;
 }
 
-// The child's wait status once it has ended, or nothing when it is still
-// going at `end`.
+// The child's wait status once it has ended, or nothing when it is still going at `end`.
 std::optional<int> wait_until(pid_t child, deadline end) {
     int status = 0;
     pid_t ended = 0;
@@ -129,9 +129,8 @@ std::optional<int> wait_until(pid_t child, deadline end) {
     return ended == child ? std::optional<int>(status) : std::nullopt;
 }
 
-// Runs in the child, and does not return: sets up the run and execs. `fds`
-// are the memfds for stdout and stderr, and the program's end of the
-// pseudo-terminal or pipe.
+// Runs in the child, and does not return: sets up the run and execs. `fds` are the memfds for
+// stdout and stderr, and the program's end of the pseudo-terminal or pipe.
 [[noreturn]] void start(const scene& s, pid_t test_process, std::array<int, 3> fds,
                         std::vector<std::string> words) {
     // Only the standard descriptors reach the program; the rest of the
@@ -172,16 +171,15 @@ void PrintTo(const outcome& result, std::ostream* out) {
          << "\"}";
 }
 
-scratch_dir::scratch_dir(const std::string& parent) {
-    std::string name = parent + "/login-history-test.XXXXXX";
-    if (mkdtemp(name.data()) != nullptr) {
-        path = name;
-        chmod(name.c_str(), 0755);  // so an unprivileged run can reach the log
+scratch_dir::scratch_dir(const std::string& parent) : path(parent + "/login-history-test.XXXXXX") {
+    if (mkdtemp(path.data()) == nullptr || chmod(path.c_str(), 0755) != 0) {  // 0755: nobody reads
+        std::perror(path.c_str());
+        std::abort();
     }
 }
 
 scratch_dir::~scratch_dir() {
-    std::error_code ignored;  // an empty path, where none was made, fails harmlessly
+    std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
 }
 
@@ -189,8 +187,7 @@ outcome run(const scene& s, const std::vector<std::string>& args) {
     int ends[2] = {-1, -1};  // the test's end of a pseudo-terminal or pipe, and the program's
     if ((s.output == output_kind::terminal &&
          openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0) ||
-        // The smallest pipe: the report cannot all fit in it before the
-        // reader has gone.
+        // The smallest pipe: the report cannot all fit in it before the reader has gone.
         (s.output == output_kind::head_pipe &&
          (pipe2(ends, O_CLOEXEC) != 0 || fcntl(ends[0], F_SETPIPE_SZ, 1) < 0))) {
         return {.status = -1, .err = "no pseudo-terminal or pipe"};

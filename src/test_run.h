@@ -19,9 +19,9 @@
 #include "test_time.h"
 
 enum class log_kind { file, missing, directory };
-// broken_pipe: a pipe with no reader, SIGPIPE ignored; head_pipe: a pipe whose
-// reader, as `head -n 1` does, takes one line and closes it. Elsewhere SIGPIPE
-// is at its default, as a shell leaves it.
+// broken_pipe: a pipe with no reader, SIGPIPE ignored; head_pipe: a pipe whose reader takes one
+// line and closes it, as `head -n 1` does. Elsewhere SIGPIPE is at its default, as a shell leaves
+// it.
 enum class output_kind { captured, dev_full, closed, broken_pipe, head_pipe, terminal };
 
 struct scene {
@@ -45,13 +45,13 @@ struct outcome {
 };
 void PrintTo(const outcome& result, std::ostream* out);
 
-// A scratch directory under `parent`, removed with everything in it.
+// A scratch directory under `parent`, removed with all in it; the tests end where none can be made.
 struct scratch_dir {
     explicit scratch_dir(const std::string& parent = "/tmp");
     ~scratch_dir();
     scratch_dir(const scratch_dir&) = delete;
     scratch_dir& operator=(const scratch_dir&) = delete;
-    std::string path;  // empty when it could not be made
+    std::string path;
 };
 
 // How the kernel names the binary's captured stdout (a memfd), as strace -P takes it.
@@ -74,9 +74,8 @@ std::string expected_report(const std::vector<test_record>& records, const std::
 
 void use_time_zone(const std::string& tz);  // for the test process itself
 
-// Zones and TZ rules with instants where local time does not simply tick on:
-// the UTC offset changes (by odd seconds, or for half a minute), or a leap
-// second is inserted.
+// Zones and TZ rules with instants where local time does not simply tick on: the UTC offset changes
+// (by odd seconds, or for half a minute), or a leap second is inserted.
 struct zone_changes {
     const char* tz;
     std::vector<std::int64_t> changes;
@@ -111,8 +110,7 @@ std::optional<std::string> tool_missing(const std::string& tool);
 class LoginHistory : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Runs are waited for: a caller that ignores SIGCHLD would have them reaped unseen.
-        signal(SIGCHLD, SIG_DFL);
+        signal(SIGCHLD, SIG_DFL);  // runs are waited for, though the caller ignored it
         SKIP_OR_FAIL_IF(namespaces_unavailable());
         use_time_zone("UTC0");
     }
