@@ -219,9 +219,9 @@ def main():
         peers = [("utmpdump", ["utmpdump", WTMP])]
         peers += [("who", ["who", WTMP])] if records <= 1_000_000 else []
         peers += [("last", ["last", "-f", WTMP, "bench"])] if records <= 40_000 else []
-        peers = [(label, argv) for label, argv in peers if shutil.which(argv[0])]  # where installed
         commands = [(label, argv, args.runs) for label, argv in [DD, ("login-history", release)]]
-        commands += [(label, argv, min(args.runs, 3)) for label, argv in peers]
+        commands += [(label, argv, min(args.runs, 3)) for label, argv in peers
+                     if shutil.which(argv[0])]  # where installed
         make_log(f"scaling {records}", records)
         rows_here, wall = timing_rows(f"{records:,}", commands)
         scaling_rows += rows_here
