@@ -220,8 +220,8 @@ def main():
         peers += [("who", ["who", WTMP])] if records <= 1_000_000 else []
         peers += [("last", ["last", "-f", WTMP, "bench"])] if records <= 40_000 else []
         commands = [(label, argv, args.runs) for label, argv in [DD, ("login-history", release)]]
-        commands += [(label, argv, min(args.runs, 3)) for label, argv in peers
-                     if shutil.which(argv[0])]  # where installed
+        commands += [(label, argv, min(args.runs, 3)) for label, argv in peers  # those that read it
+                     if shutil.which(argv[0]) and not subprocess.run(argv, capture_output=True).returncode]
         make_log(f"scaling {records}", records)
         rows_here, wall = timing_rows(f"{records:,}", commands)
         scaling_rows += rows_here
