@@ -139,8 +139,8 @@ def main():
                         help="instructions and memory only, printed; RESULTS.md left as it is")
     parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
     args = parser.parse_args()
-    if missing := [package for tool, package in [("valgrind", "valgrind"), ("clang++", "clang"),
-                   ("dpkg-buildflags", "dpkg-dev"), ("/usr/bin/time", "time")] if not shutil.which(tool)]:
+    if missing := [p for t, p in [("valgrind",) * 2, ("clang++", "clang"), ("dpkg-buildflags", "dpkg-dev"),
+                   ("/usr/bin/time", "time"), ("fincore", "util-linux-extra")] if not shutil.which(t)]:
         sys.exit("bench: needs Debian's " + ", ".join(missing))
     if "LOGIN_HISTORY_BENCH_LOG" not in os.environ:  # run again, inside tools/with-log
         scratch = tempfile.mkdtemp(prefix="login-history-bench.", dir="/var/tmp")

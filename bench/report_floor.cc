@@ -1,8 +1,7 @@
-// report_floor NAME: the least that an exact report costs. read_floor, plus
-// for every record a comparison of its user field with NAME, and for every
-// match one localtime_r of its time and one 60-byte fwrite_unlocked to a
-// stdout buffered as login-history buffers it. The benchmark's floor for
-// scans in which records match.
+// report_floor NAME: the least that an exact report costs, the benchmark's floor for scans in
+// which records match. read_floor, plus for every record a comparison of its user field with NAME,
+// and for every match one localtime_r of its time, read with the sign that the C library declares,
+// and one 60-byte fwrite_unlocked to a stdout buffered as login-history buffers it.
 #include <unistd.h>
 
 #include <cstddef>
@@ -10,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+
+#include "login_record.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {
@@ -38,9 +39,10 @@ int main(int argc, char* argv[]) {
             (name_size < 32 && user[name_size] != 0)) {
             continue;
         }
-        std::int32_t seconds = 0;
+        std::uint32_t seconds = 0;
         std::memcpy(&seconds, record + 340, sizeof seconds);  // x86-64: little-endian
-        const std::time_t when = seconds;
+        const std::time_t when = LOGIN_RECORD_FORM.time_signed ? static_cast<std::int32_t>(seconds)
+                                                               : std::time_t{seconds};
         std::tm local{};
         localtime_r(&when, &local);
         line[0] = static_cast<char>(local.tm_sec);

@@ -10,8 +10,7 @@ foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection)
         add_compile_options($<$<CONFIG:Release>:${flag}>)
     endif()
 endforeach()
-# Fortification needs the optimizer, which Release has. Undefined first, for
-# compilers that define it themselves.
+# Fortification needs the optimizer, as Release has; undefined first, where compilers define it.
 add_compile_options($<$<CONFIG:Release>:-U_FORTIFY_SOURCE> $<$<CONFIG:Release>:-D_FORTIFY_SOURCE=2>)
 check_pie_supported(LANGUAGES CXX)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)

@@ -1,9 +1,8 @@
-# What an installation holds and how the packages are made. Components:
-# program (the binary, manual page and completion: every package), docs (the
-# licence and NEWS.md: plain installs and the .rpm), debian (copyright,
-# changelog, lintian override: the .deb). Dates come from SOURCE_DATE_EPOCH,
-# else the last commit, else (without git) this release's heading in
-# NEWS.md, so that two builds of one commit give the same bytes.
+# What an installation holds and how the packages are made. Components: program (the binary,
+# manual page and completion: every package), docs (the licence and NEWS.md: plain installs and
+# the .rpm), debian (copyright, changelog, lintian override: the .deb). Dates come from
+# SOURCE_DATE_EPOCH, else the last commit, else (without git) this release's heading in NEWS.md,
+# so that two builds of one commit give the same bytes.
 set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.org>")
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
