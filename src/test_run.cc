@@ -315,8 +315,8 @@ std::optional<std::string> namespaces_unavailable() {
     static const bool available = run({.kind = log_kind::missing}, {}).status == 1;
     return available ? std::nullopt
                      : std::optional<std::string>(
-                           "cannot give the binary a private /var/log: creating a mount "
-                           "namespace (or a user namespace as an unprivileged user) was refused");
+                           "cannot give the binary a private /var/log: a mount namespace (and a "
+                           "user one, not as root) was refused, or / is no mount point (a chroot)");
 }
 
 std::optional<std::string> tool_missing(const std::string& tool) {
