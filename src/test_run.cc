@@ -172,7 +172,7 @@ void PrintTo(const outcome& result, std::ostream* out) {
 }
 
 scratch_dir::scratch_dir(const std::string& parent) : path(parent + "/login-history-test.XXXXXX") {
-    if (mkdtemp(path.data()) == nullptr || chmod(path.c_str(), 0755) != 0) {  // 0755: nobody reads
+    if (mkdtemp(path.data()) == nullptr || chmod(path.c_str(), 0755) != 0) {  // for user nobody
         std::perror(path.c_str());
         std::abort();
     }
