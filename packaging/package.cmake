@@ -7,7 +7,7 @@ set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.or
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
 set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
-if(NOT source_date_epoch)
+if(source_date_epoch STREQUAL "")  # 0 is a date
     execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
                     OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
@@ -35,11 +35,20 @@ add_custom_command(OUTPUT changelog.gz
 add_custom_target(compressed_docs ALL DEPENDS login-history.1.gz changelog.gz)
 
 include(GNUInstallDirs)
-# Directories 0755 whatever the builder's umask, in an install and in the
-# packages; install() sets the files' modes itself.
-set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+# Directories 0755 whatever the umask, which masks the mode that install()
+# asks of mkdir: an install notes the directories it is about to make, and
+# sets their mode when done; those that were there before keep theirs.
+set(install_dirs ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
+    ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides)
+install(CODE "set(install_dirs \"${install_dirs}\")" ALL_COMPONENTS)
+install(CODE [[set(made_dirs)
+    foreach(dir IN LISTS install_dirs)
+        set(path "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${dir}")
+        while(NOT EXISTS "${path}")
+            list(APPEND made_dirs "${path}")
+            get_filename_component(path "${path}" DIRECTORY)
+        endwhile()
+    endforeach()]] ALL_COMPONENTS)
 install(TARGETS login-history RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(FILES ${PROJECT_BINARY_DIR}/login-history.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
@@ -51,6 +60,12 @@ install(FILES packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
         RENAME login-history COMPONENT debian EXCLUDE_FROM_ALL)
+install(CODE [[foreach(dir IN LISTS made_dirs)
+        if(IS_DIRECTORY "${dir}")
+            file(CHMOD "${dir}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                 GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+        endif()
+    endforeach()]] ALL_COMPONENTS)
 
 # cpack -G 'DEB;RPM' in the build directory makes the packages.
 foreach(part summary description)
@@ -73,6 +88,16 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)  # which loads the completion
+# A build that reads the 32-bit time unsigned, as glibc declares it from 2.40
+# on, needs such a C library: an older one reads the time signed.
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_INCLUDES ${PROJECT_SOURCE_DIR}/src)
+check_cxx_source_compiles("#include \"login_record.h\"
+    static_assert(!LOGIN_RECORD_FORM.time_signed); int main() {}" LOGIN_HISTORY_TIME_UNSIGNED)
+if(LOGIN_HISTORY_TIME_UNSIGNED)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.40)")
+    set(CPACK_RPM_PACKAGE_REQUIRES "glibc >= 2.40")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 # The RPM family's names and places: the licence marked as such, no
@@ -91,18 +116,21 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/
     /usr/share/bash-completion /usr/share/bash-completion/completions)
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/login-history/LICENSE"
                             "%doc /usr/share/doc/login-history/NEWS.md")
-# rpm's macros for reproducible packages: a fixed build host, and the build
-# and file times from SOURCE_DATE_EPOCH; and Suggests, which CPack 3.25
-# drops from CPACK_RPM_PACKAGE_SUGGESTS, as its probe of rpm 4.18 fails.
+# rpm's macros for reproducible packages: a fixed build host; the build time
+# from SOURCE_DATE_EPOCH, and every file's too once rpm's own steps (which
+# strip the binary again) are done, 0 included, which rpm's clamp passes
+# over; and Suggests, which CPack 3.25 drops from CPACK_RPM_PACKAGE_SUGGESTS,
+# as its probe of rpm 4.18 fails.
 string(CONCAT CPACK_RPM_SPEC_MORE_DEFINE
     "Suggests: bash-completion\n"
     "%define packager ${LOGIN_HISTORY_MAINTAINER}\n"
     "%define _buildhost reproducible\n"
     "%define _build_id_links none\n"
     "%define use_source_date_epoch_as_buildtime 1\n"
-    "%define clamp_mtime_to_source_date_epoch 1")
+    "%global __os_install_post %{__os_install_post} find $RPM_BUILD_ROOT -exec touch -h -d @$SOURCE_DATE_EPOCH {} +")
 
-set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/deb_modes.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/modes.cmake")
+set(CPACK_POST_BUILD_SCRIPTS ${CPACK_PRE_BUILD_SCRIPTS})
 configure_file(packaging/cpack_config.cmake.in cpack_config.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_BINARY_DIR}/cpack_config.cmake")
 include(CPack)

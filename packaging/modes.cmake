@@ -1,6 +1,15 @@
-# Run by cpack once the packages are made. cpack gives each member of the
-# .deb (debian-binary, the two tarballs) the mode of its file, which the
-# umask set: 100644, as dpkg-deb writes, makes it the same whatever the umask.
+# Run by cpack before it makes each package and after, so that the package
+# is the same whatever the umask: every directory that goes in 0755 (cpack
+# makes the install prefix itself, under the umask); then each member of the
+# .deb (debian-binary, the two tarballs), which cpack gives its file's mode:
+# 100644, as dpkg-deb writes.
+file(GLOB_RECURSE paths LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")
+foreach(path IN LISTS paths)
+    if(IS_DIRECTORY "${path}")
+        file(CHMOD "${path}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+             GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    endif()
+endforeach()
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
     if(package MATCHES "\\.deb$")
         file(SIZE "${package}" size)
