@@ -1,11 +1,13 @@
 # awk -v record=FILE -f skip_reasons.awk: the tests that ctest skipped, each
-# with the reason its output gave, from FILE, ctest's record of the run.
+# once with the reason its output gave, from FILE, ctest's record of the run
+# (its outputs only: not the command lines that it records before them).
 BEGIN {
     while ((getline < record) > 0) {
         if (/^[0-9]+\/[0-9]+ Test: /) test = $3
-        reason = gtest ? $0 : /skipped: / ? substr($0, index($0, "skipped: ") + 9) : ""
+        output = /^Output:$/ ? 1 : /^<end of output>$/ ? 0 : output
+        reason = !output ? "" : gtest ? $0 : /skipped: / ? substr($0, index($0, "skipped: ") + 9) : ""
         if (reason != "" && !listed++) print "Skipped, and why:"
-        if (reason != "") print "  " test ": " reason
+        if (reason != "" && !seen[test, reason]++) print "  " test ": " reason
         gtest = /: Skipped$/  # GoogleTest gives the reason on the next line
     }
 }
