@@ -254,9 +254,13 @@ TEST_F(LoginHistory, AppendsWhileReading) {
     }
     const std::string full = expected_report(records, "root");
 
+    const pid_t test_process = getpid();
     const pid_t writer = fork();
     if (writer == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);  // dies with the test process
+        // Dies with the test process, unless that ended before the signal was asked for.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != test_process) {
+            _exit(1);
+        }
         for (const test_record& record : records) {
             const std::string bytes = encode_test_record(record);
             for (std::size_t from = 0; from < bytes.size(); from += 150) {

@@ -26,7 +26,8 @@ using enum field;
 struct decode_case {
     const char* name;
     field where;
-    std::string bytes;     // written over the base record; an integer's low byte first
+    std::string bytes;     // written over the base record: an integer's low byte first,
+                           // put in the form's byte order, unless the row is one form's
     test_record expected;  // the base record, but for the field written over; a
                            // 32-bit time as signed, the same bits read unsigned
     std::optional<login_record_form> only = {};  // this form's row: bytes and time as they stand
@@ -63,12 +64,12 @@ TEST(DecodeLoginRecord, FieldsFromBytes) {
         {"a full line ends before the id", line, TEXT_32 + "IDID", {.line = TEXT_32}},
         {"bytes above 0x7F stand as they are", line, "\xC3\xA9;\x1B\0"s, {.line = "\xC3\xA9;\x1B"}},
         // Bytes as they stand, high at both ends: each form's own order and sign tell.
-        {"80 .. 81", time32, ENDS_32, {.time = -2130706304}, FORM_384_LITTLE},
-        {"80 .. 81", time32, ENDS_32, {.time = -2147483519}, FORM_384_BIG},
-        {"80 .. 81", time32, ENDS_32, {.time = 2164260992}, FORM_384_LITTLE_UNSIGNED},
-        {"80 .. 81", time32, ENDS_32, {.time = 2147483777}, FORM_384_BIG_UNSIGNED},
-        {"80 .. 81", time64, ENDS_64, {.time = -0x7EFFFFFFFFFFFF80}, FORM_400_LITTLE},
-        {"80 .. 81", time64, ENDS_64, {.time = -0x7FFFFFFFFFFFFF7F}, FORM_400_BIG},
+        {"80 .. 81 LE", time32, ENDS_32, {.time = -2130706304}, FORM_384_LITTLE},
+        {"80 .. 81 BE", time32, ENDS_32, {.time = -2147483519}, FORM_384_BIG},
+        {"80 .. 81 LE unsigned", time32, ENDS_32, {.time = 2164260992}, FORM_384_LITTLE_UNSIGNED},
+        {"80 .. 81 BE unsigned", time32, ENDS_32, {.time = 2147483777}, FORM_384_BIG_UNSIGNED},
+        {"80 .. 81 LE 64", time64, ENDS_64, {.time = -0x7EFFFFFFFFFFFF80}, FORM_400_LITTLE},
+        {"80 .. 81 BE 64", time64, ENDS_64, {.time = -0x7FFFFFFFFFFFFF7F}, FORM_400_BIG},
     };
     for_each_form([&]<login_record_form FORM>() {
         const std::size_t offsets[] = {0, 8, 44, 332, 334, 340, 344};

@@ -60,7 +60,8 @@ inline const std::string CAPTURED_STDOUT_PATH = "/memfd:stdout";
 // Lays out `s` and runs the binary with `args` and the standard descriptors only.
 outcome run(const scene& s, const std::vector<std::string>& args);
 
-// A run and what it must give; rows as nobody are passed over when not root.
+// A run and what it must give. Rows as nobody need root: elsewhere they are
+// left out, and the test is skipped naming them, after the other rows.
 struct run_case {
     const char* name;
     scene setup;
