@@ -45,9 +45,9 @@ inline constexpr login_record_form FORM_384_BIG_UNSIGNED{384, 340, 4, std::endia
 // where <bits/wordsize.h> sets __WORDSIZE_TIME64_COMPAT32 (64-bit hosts
 // that share the log with a 32-bit ABI, and from glibc 2.40 on the 32-bit
 // hosts too), their time unsigned from glibc 2.40 on; the host's own
-// timeval elsewhere: 64-bit on arm64 and s390x, 32-bit and signed on 32-bit
-// hosts before glibc 2.40. login_record.cc checks the choice against
-// <utmpx.h> itself.
+// timeval elsewhere: 64-bit on arm64, s390x and loongarch64, 32-bit and
+// signed on 32-bit hosts before glibc 2.40. login_record.cc checks the
+// choice against <utmpx.h> itself.
 #if !defined __GLIBC__
 #error "login-history reads the log as glibc writes it, and this C library is not glibc"
 #elif __WORDSIZE == 64 && !__WORDSIZE_TIME64_COMPAT32
