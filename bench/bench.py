@@ -3,18 +3,17 @@
 
 Usage: python3 bench/bench.py [--quick] [--runs N] [--out FILE]
 
-Builds under build-bench/: GCC Release (-O3, LTO), a distribution's build
-(dpkg-buildflags: -O2, no LTO) and clang Release. The floors and make_log
-come from the first: read_floor reads the log record by record through stdio;
-report_floor adds a user comparison and, per match, one localtime_r and one
-60-byte fwrite. All runs under tools/with-log, each log at /var/log/wtmp.
-1. Instructions per record (callgrind, 100,000 records less an empty log),
-   and peak memory: steer by them. --quick prints these and stops.
-2. A million records: medians of --runs wall and CPU times, commands
-   interleaved, the log dropped from the page cache and read again before
-   each run (a log long cached reads at half the speed), as ratios to dd.
-3. 10 thousand to 4 million records (1% match), with heap allocations and
-   the peers that read the same log, plotted where gnuplot is.
+Builds under build-bench/: GCC Release (-O3, LTO), a distribution's build (dpkg-buildflags: -O2,
+no LTO) and clang Release. The floors and make_log come from the first: read_floor reads the log
+record by record through stdio; report_floor adds a user comparison and, per match, one
+localtime_r and one 60-byte fwrite. All runs under tools/with-log, each log at /var/log/wtmp.
+1. Instructions per record (callgrind, 100,000 records less an empty log), and peak memory: steer
+   by them. --quick prints these and stops.
+2. A million records: medians of --runs wall and CPU times, commands interleaved, the log dropped
+   from the page cache and read again before each run (a log long cached reads at half the
+   speed), as ratios to dd.
+3. 10 thousand to 4 million records (1% match), with heap allocations and the peers that read the
+   same log, plotted where gnuplot is.
 Writes --out (default bench/RESULTS.md) and scaling.png beside it.
 """
 import argparse

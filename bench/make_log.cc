@@ -1,7 +1,6 @@
-// make_log RECORDS MATCH_EVERY STEP PATH: writes a login log of RECORDS
-// records to PATH for benchmarks. Every MATCH_EVERY-th record (none when 0)
-// belongs to user "bench"; the rest to users "user0".."user999". Logins and
-// logouts alternate on pseudo-terminals, STEP seconds apart.
+// make_log RECORDS MATCH_EVERY STEP PATH: writes a login log of RECORDS records to PATH for
+// benchmarks. Every MATCH_EVERY-th record (none when 0) belongs to user "bench"; the rest to users
+// "user0".."user999". Logins and logouts alternate on pseudo-terminals, STEP seconds apart.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

@@ -1,7 +1,7 @@
-// read_floor: the least that reading the log record by record through stdio
-// costs. Opens /var/log/wtmp as login-history does, with the same 1 MiB
-// buffer, and reads it 384 bytes at a time with fread_unlocked, looking at
-// nothing. The benchmark's floor for a scan in which no record matches.
+// read_floor: the least that reading the log record by record through stdio costs. Opens
+// /var/log/wtmp as login-history does, with the same 1 MiB buffer, and reads it 384 bytes at a time
+// with fread_unlocked, looking at nothing. The benchmark's floor for a scan in which no record
+// matches.
 #include <cstddef>
 #include <cstdio>
 

@@ -1,6 +1,6 @@
-# awk -v record=FILE -f skip_reasons.awk: the tests that ctest skipped, each
-# once with the reason its output gave, from FILE, ctest's record of the run
-# (its outputs only: not the command lines that it records before them).
+# awk -v record=FILE -f skip_reasons.awk: the tests that ctest skipped, each once with the reason
+# its output gave, from FILE, ctest's record of the run (its outputs only: not the command lines
+# that it records before them).
 BEGIN {
     while ((getline < record) > 0) {
         if (/^[0-9]+\/[0-9]+ Test: /) test = $3

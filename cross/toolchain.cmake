@@ -1,10 +1,9 @@
-# The cross builds' toolchain: -Dcross_triplet=TRIPLET chooses Debian's cross
-# compilers and the target's libraries and headers only (its C library under
-# /usr/TRIPLET, and GoogleTest built for it, a root given as
-# -DCMAKE_FIND_ROOT_PATH=...); -Dcross_emulator=QEMU runs the test programs
-# under that qemu, with the target's libraries from -Dcross_root=DIR
-# (default /usr/TRIPLET). The binary that the end-to-end tests exec runs
-# through binfmt_misc, with QEMU_LD_PREFIX set to the same root.
+# The cross builds' toolchain: -Dcross_triplet=TRIPLET chooses Debian's cross compilers and the
+# target's libraries and headers only (its C library under /usr/TRIPLET, and GoogleTest built for
+# it, a root given as -DCMAKE_FIND_ROOT_PATH=...); -Dcross_emulator=QEMU runs the test programs
+# under that qemu, with the target's libraries from -Dcross_root=DIR (default /usr/TRIPLET). The
+# binary that the end-to-end tests exec runs through binfmt_misc, with QEMU_LD_PREFIX set to the
+# same root.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${cross_triplet}-gcc)
 set(CMAKE_CXX_COMPILER ${cross_triplet}-g++)

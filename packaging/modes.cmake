@@ -1,8 +1,6 @@
-# Run by cpack before it makes each package and after, so that the package
-# is the same whatever the umask: every directory that goes in 0755 (cpack
-# makes the install prefix itself, under the umask); then each member of the
-# .deb (debian-binary, the two tarballs), which cpack gives its file's mode:
-# 100644, as dpkg-deb writes.
+# Run by cpack before it makes each package and after, for a package the same whatever the umask:
+# every directory in it 0755 (cpack makes the install prefix itself), then each member of the .deb
+# (debian-binary, the two tarballs), which cpack gives its file's mode: 100644, as dpkg-deb does.
 file(GLOB_RECURSE paths LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")
 foreach(path IN LISTS paths)
     if(IS_DIRECTORY "${path}")

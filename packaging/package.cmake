@@ -1,8 +1,7 @@
 # What an installation holds and how the packages are made. Components: program (the binary,
-# manual page and completion: every package), docs (the licence and NEWS.md: plain installs and
-# the .rpm), debian (copyright, changelog, lintian override: the .deb). Dates come from
-# SOURCE_DATE_EPOCH, else the last commit, else (without git) this release's heading in NEWS.md,
-# so that two builds of one commit give the same bytes.
+# manual page and completion: every package), docs (LICENSE, NEWS.md: installs and the .rpm),
+# debian (copyright, changelog, lintian override: the .deb). Dates come from SOURCE_DATE_EPOCH,
+# else the last commit, else (no git) NEWS.md's heading: builds of one commit give one package.
 set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.org>")
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
@@ -34,10 +33,16 @@ add_custom_command(OUTPUT changelog.gz
                    DEPENDS NEWS.md packaging/news_to_changelog.awk VERBATIM)
 add_custom_target(compressed_docs ALL DEPENDS login-history.1.gz changelog.gz)
 
+# Debian's copyright file, the licence's text taken from LICENSE.
+file(READ LICENSE licence)
+string(REGEX REPLACE "^.*\n\n(Permission.*[^\n])\n*$" "\\1" licence "${licence}")
+string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+string(REPLACE "\n" "\n " licence " ${licence}")
+configure_file(packaging/copyright.in copyright @ONLY)
+
 include(GNUInstallDirs)
-# Directories 0755 whatever the umask, which masks the mode that install()
-# asks of mkdir: an install notes the directories it is about to make, and
-# sets their mode when done; those that were there before keep theirs.
+# Directories 0755 whatever the umask, which masks the mode that install() asks of mkdir: an
+# install notes the directories it is about to make, and sets their mode when done.
 set(install_dirs ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
     ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides)
 install(CODE "set(install_dirs \"${install_dirs}\")" ALL_COMPONENTS)
@@ -56,16 +61,15 @@ install(FILES completion/login-history.bash
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
         RENAME login-history COMPONENT program)
 install(FILES LICENSE NEWS.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT docs)
-install(FILES packaging/copyright ${PROJECT_BINARY_DIR}/changelog.gz
+install(FILES ${PROJECT_BINARY_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
         RENAME login-history COMPONENT debian EXCLUDE_FROM_ALL)
-install(CODE [[foreach(dir IN LISTS made_dirs)
-        if(IS_DIRECTORY "${dir}")
-            file(CHMOD "${dir}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
-                 GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-        endif()
-    endforeach()]] ALL_COMPONENTS)
+install(CODE [[file(GLOB made_dirs LIST_DIRECTORIES true ${made_dirs})  # those made at last
+    if(made_dirs)
+        file(CHMOD ${made_dirs} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+             GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    endif()]] ALL_COMPONENTS)
 
 # cpack -G 'DEB;RPM' in the build directory makes the packages.
 foreach(part summary description)
