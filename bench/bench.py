@@ -213,6 +213,7 @@ def main():
     scaling_rows = header("records", "command", *TIMES)
     points = {}
     for records in SCALING:
+        make_log(f"scaling {records}", records)  # first: the peers are tried on it
         # Peers where they end in reasonable time (who takes seconds and hundreds
         # of MiB on a million records; last grows faster than quadratically).
         peers = [("utmpdump", ["utmpdump", WTMP])]
@@ -221,7 +222,6 @@ def main():
         commands = [(label, argv, args.runs) for label, argv in [DD, ("login-history", release)]]
         commands += [(label, argv, min(args.runs, 3)) for label, argv in peers  # those that read it
                      if shutil.which(argv[0]) and not subprocess.run(argv, capture_output=True).returncode]
-        make_log(f"scaling {records}", records)
         rows_here, wall = timing_rows(f"{records:,}", commands)
         scaling_rows += rows_here
         if records in (SCALING[0], SCALING[-1]):
