@@ -1,4 +1,4 @@
-# awk -v part=summary|description -f man_text.awk login-history.1.in Plain text from the manual
+# awk -v part=summary|description -f man_text.awk login-history.1.in: plain text from the manual
 # page's source, for the packages' descriptions: the NAME line's summary, or the DESCRIPTION's
 # paragraphs up to the comment that ends the packages' description, wrapped at 72 columns with an
 # empty line between paragraphs. Font macros (.B, .IR and the like) give their words: the

@@ -1,4 +1,4 @@
-# awk -v maintainer="NAME <ADDRESS>" -f news_to_changelog.awk NEWS.md Turns the release notes into
+# awk -v maintainer="NAME <ADDRESS>" -f news_to_changelog.awk NEWS.md: the release notes in
 # Debian's changelog format: a "## VERSION (DATE TIME UTC)" heading starts an entry, "- " starts an
 # item, and an indented line goes on with it; everything else is left out.
 function close_entry() {
