@@ -6,15 +6,20 @@ set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.or
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
 set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
-if(source_date_epoch STREQUAL "")  # 0 is a date
+if(source_date_epoch STREQUAL "")  # unset; 0 is a date
     execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
                     OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
-if(NOT source_date_epoch MATCHES "^[0-9]+$")
+if(source_date_epoch STREQUAL "")  # no git
     file(STRINGS NEWS.md heading REGEX "^## ${PROJECT_VERSION} \\(")
     string(REGEX REPLACE "^## [^(]*\\(([^)]*) UTC\\).*" "\\1 UTC" release_time "${heading}")
-    execute_process(COMMAND date -u -d "${release_time}" +%s
+    execute_process(COMMAND sh -c "[ -n \"$1\" ] && date -u -d \"$1\" +%s" sh "${release_time}"
                     OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+# A .rpm holds a file's time in 32 bits: a time beyond, or none, would give a wrong date.
+if(NOT source_date_epoch MATCHES "^[0-9]+$" OR source_date_epoch GREATER 4294967295)
+    message(FATAL_ERROR "The packages' time, \"${source_date_epoch}\", is not 0 to 4294967295: "
+                        "set SOURCE_DATE_EPOCH to one, or give NEWS.md ${PROJECT_VERSION}'s heading")
 endif()
 set(ENV{SOURCE_DATE_EPOCH} "${source_date_epoch}")  # string(TIMESTAMP) reads it
 string(TIMESTAMP MAN_DATE "%Y-%m-%d" UTC)
