@@ -6,8 +6,8 @@ set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.or
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
 set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
-if(source_date_epoch STREQUAL "")  # unset; 0 is a date
-    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+if(source_date_epoch STREQUAL "")  # unset (0 is a date): the last commit's, whoever owns the clone
+    execute_process(COMMAND git -c safe.directory=* -C "${PROJECT_SOURCE_DIR}" log -1 --format=%ct
                     OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
 if(source_date_epoch STREQUAL "")  # no git
