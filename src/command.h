@@ -57,6 +57,12 @@ report_line format_report_line(const login_record& record);
 // (EBADF) is not, when nothing was due to it.
 bool close_output(std::FILE* out);
 
+// Gives up what the scan does not need: sets no_new_privs and, with Landlock, forbids opening,
+// making, removing, renaming, linking, truncating or running any file, TCP bind and connect, and
+// signals and abstract sockets beyond the process. Open descriptors work as before. Best effort
+// and silent: what the kernel lacks or refuses is left as it was. Call once the log is open.
+void confine_scan();
+
 // Reads `log` to its end and writes to `out` the line of every record that
 // `user_name` selects, in log order. Stops at the first write that fails.
 // Returns true when the log was read to a normal end and every write

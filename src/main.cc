@@ -47,6 +47,8 @@ int main(int argc, char* argv[]) {
     if (isatty(STDOUT_FILENO) == 0) {  // a terminal keeps its lines coming
         (void)std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     }
+    // Whoever writes the log chooses its bytes: from here the scan keeps only its descriptors.
+    confine_scan();
 
     const bool reported = report_user_history(log, stdout, argv[1]);
     const bool log_closed = std::fclose(log) == 0;
