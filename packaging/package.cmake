@@ -1,26 +1,12 @@
 # What an installation holds and how the packages are made. Components: program (the binary,
 # manual page and completion: every package), docs (LICENSE, NEWS.md: installs and the .rpm),
-# debian (copyright, changelog, lintian override: the .deb). Dates come from SOURCE_DATE_EPOCH,
-# else the last commit, else (no git) NEWS.md's heading: builds of one commit give one package.
+# debian (copyright, changelog, lintian override: the .deb). Their time: packaging/source_date.cmake.
 set(LOGIN_HISTORY_MAINTAINER "login-history developers <login-history@example.org>")
 set(LOGIN_HISTORY_HOMEPAGE "https://example.org/login-history")
 
-set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
-if(source_date_epoch STREQUAL "")  # unset (0 is a date): the last commit's, whoever owns the clone
-    execute_process(COMMAND git -c safe.directory=* -C "${PROJECT_SOURCE_DIR}" log -1 --format=%ct
-                    OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-endif()
-if(source_date_epoch STREQUAL "")  # no git
-    file(STRINGS NEWS.md heading REGEX "^## ${PROJECT_VERSION} \\(")
-    string(REGEX REPLACE "^## [^(]*\\(([^)]*) UTC\\).*" "\\1 UTC" release_time "${heading}")
-    execute_process(COMMAND sh -c "[ -n \"$1\" ] && date -u -d \"$1\" +%s" sh "${release_time}"
-                    OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE)
-endif()
-# A .rpm holds a file's time in 32 bits: a time beyond, or none, would give a wrong date.
-if(NOT source_date_epoch MATCHES "^[0-9]+$" OR source_date_epoch GREATER 4294967295)
-    message(FATAL_ERROR "The packages' time, \"${source_date_epoch}\", is not 0 to 4294967295: "
-                        "set SOURCE_DATE_EPOCH to one, or give NEWS.md ${PROJECT_VERSION}'s heading")
-endif()
+set(source_dir ${PROJECT_SOURCE_DIR})
+set(version ${PROJECT_VERSION})
+include(packaging/source_date.cmake)
 set(ENV{SOURCE_DATE_EPOCH} "${source_date_epoch}")  # string(TIMESTAMP) reads it
 string(TIMESTAMP MAN_DATE "%Y-%m-%d" UTC)
 
