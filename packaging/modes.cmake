@@ -1,12 +1,11 @@
 # Run by cpack before it makes each package and after, for a package the same whatever the umask:
-# every directory in it 0755 (cpack makes the install prefix itself), then each member of the .deb
-# (debian-binary, the two tarballs), which cpack gives its file's mode: 100644, as dpkg-deb does.
-file(GLOB_RECURSE paths LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")
-foreach(path IN LISTS paths)
-    if(IS_DIRECTORY "${path}")
-        file(CHMOD "${path}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
-             GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-    endif()
+# the install prefix, which cpack makes itself in its components' directory, 0755, as the install
+# makes the rest (none is left after); then each member of the .deb (debian-binary, the two
+# tarballs), which cpack gives its file's mode: 100644, as dpkg-deb does.
+file(GLOB prefix "${CPACK_TEMPORARY_DIRECTORY}/*${CPACK_PACKAGING_INSTALL_PREFIX}")
+foreach(path IN LISTS prefix)
+    file(CHMOD "${path}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+         WORLD_READ WORLD_EXECUTE)
 endforeach()
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
     if(package MATCHES "\\.deb$")

@@ -32,14 +32,18 @@ string(REPLACE "\n" "\n " licence " ${licence}")
 configure_file(packaging/copyright.in copyright @ONLY)
 
 include(GNUInstallDirs)
-# Directories 0755 whatever the umask, which masks the mode that install() asks of mkdir: an
-# install notes the directories it is about to make, and sets their mode when done.
+# Directories 0755 whatever the umask, which masks the mode that mkdir is given; those that exist
+# are left as they are. Before it puts a file, an install notes which of these destinations and
+# their parents are missing, and once done it sets their mode. The install test finds a destination
+# missing here.
 set(install_dirs ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
     ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides)
 install(CODE "set(install_dirs \"${install_dirs}\")" ALL_COMPONENTS)
 install(CODE [[set(made_dirs)
     foreach(dir IN LISTS install_dirs)
-        set(path "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${dir}")
+        # Where the install puts them: DESTDIR before the prefix made absolute, as cmake does.
+        get_filename_component(path "${CMAKE_INSTALL_PREFIX}/${dir}" ABSOLUTE)
+        get_filename_component(path "$ENV{DESTDIR}${path}" ABSOLUTE)
         while(NOT EXISTS "${path}")
             list(APPEND made_dirs "${path}")
             get_filename_component(path "${path}" DIRECTORY)
