@@ -2,19 +2,7 @@
 """Measures login-history, as three builds make it, against its floors and peers.
 
 Usage: python3 bench/bench.py [--quick] [--runs N] [--out FILE]
-
-Builds under build-bench/: GCC Release (-O3, LTO), a distribution's build (dpkg-buildflags: -O2,
-no LTO) and clang Release. The floors and make_log come from the first: read_floor reads the log
-record by record through stdio; report_floor adds a user comparison and, per match, one
-localtime_r and one 60-byte fwrite. All runs under tools/with-log, each log at /var/log/wtmp.
-1. Instructions per record (callgrind, 100,000 records less an empty log), and peak memory: steer
-   by them. --quick prints these and stops.
-2. A million records: medians of --runs wall and CPU times, commands interleaved, the log dropped
-   from the page cache and read again before each run (a log long cached reads at half the
-   speed), as ratios to dd.
-3. 10 thousand to 4 million records (1% match), with heap allocations and the peers that read the
-   same log, plotted where gnuplot is.
-Writes --out (default bench/RESULTS.md) and scaling.png beside it.
+HACKING.md tells what it measures; it writes --out (default bench/RESULTS.md).
 """
 import argparse
 import datetime
@@ -86,17 +74,15 @@ def peak_rss(argv):
 
 def freshly_cached(path):
     """Drops the file's pages, reads it once, and checks that every page is resident."""
-    for _ in range(3):
-        fd = os.open(path, os.O_RDONLY)
-        os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
-        while os.read(fd, 1 << 22):
-            pass
-        os.close(fd)
-        resident, size = output(["fincore", "--bytes", "--noheadings", "--raw",
-                                 "--output", "RES,SIZE", path]).split()
-        if int(resident) >= int(size) - 4096:
-            return
-    sys.exit(f"{path}: only {resident} of {size} bytes resident after reading it")
+    fd = os.open(path, os.O_RDONLY)
+    os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)
+    while os.read(fd, 1 << 22):
+        pass
+    os.close(fd)
+    resident, size = output(["fincore", "--bytes", "--noheadings", "--raw", "--output", "RES,SIZE",
+                             path]).split()
+    if int(resident) < int(size) - 4096:
+        sys.exit(f"{path}: only {resident} of {size} bytes resident after reading it")
 
 
 def header(*names):
@@ -109,7 +95,7 @@ TIMES = ("median wall", "ratio to dd", "median CPU", "CPU above dd", "peak RSS")
 def timing_rows(cells, commands, tz="UTC"):
     """A row for each (label, argv, runs) of commands, dd's first: median wall and
     CPU time, runs interleaved so that all meet the same state of a shared
-    machine, and peak memory; and {label: median wall}."""
+    machine, and peak memory."""
     walls, cpus = {}, {}
     for run in range(max(runs for _, _, runs in commands)):
         for label, argv, runs in commands:
@@ -128,7 +114,7 @@ def timing_rows(cells, commands, tz="UTC"):
             f"{cpu[label] * 1000:.1f} ms | {(cpu[label] - cpu[dd]) * 1000:+.1f} ms | "
             f"{peak_rss(argv):.2f} MiB |" for label, argv, _ in commands]
     print("\n".join(rows), flush=True)
-    return rows, wall
+    return rows
 
 
 def main():
@@ -206,31 +192,27 @@ def main():
                     for label, argv in [DD, *programs.items(), (floor, floors[floor])]]
         make_log(name, 1_000_000, match_every, step)
         for tz in zones:
-            wall_rows += timing_rows(f"{name} | {tz}", commands, tz)[0]
+            wall_rows += timing_rows(f"{name} | {tz}", commands, tz)
 
     print("== scaling, 1% match, the Release build", flush=True)
     release = next(iter(programs.values()))
     scaling_rows = header("records", "command", *TIMES)
-    points = {}
     for records in SCALING:
         make_log(f"scaling {records}", records)  # first: the peers are tried on it
-        # Peers where they end in reasonable time (who takes seconds and hundreds
-        # of MiB on a million records; last grows faster than quadratically).
         peers = [("utmpdump", ["utmpdump", WTMP])]
-        peers += [("who", ["who", WTMP])] if records <= 1_000_000 else []
-        peers += [("last", ["last", "-f", WTMP, "bench"])] if records <= 40_000 else []
+        if records <= 1_000_000:  # who takes seconds and hundreds of MiB on a million
+            peers.append(("who", ["who", WTMP]))
+        if records <= 40_000:  # last grows faster than quadratically
+            peers.append(("last", ["last", "-f", WTMP, "bench"]))
         commands = [(label, argv, args.runs) for label, argv in [DD, ("login-history", release)]]
         commands += [(label, argv, min(args.runs, 3)) for label, argv in peers  # those that read it
                      if shutil.which(argv[0]) and not subprocess.run(argv, capture_output=True).returncode]
-        rows_here, wall = timing_rows(f"{records:,}", commands)
-        scaling_rows += rows_here
+        scaling_rows += timing_rows(f"{records:,}", commands)
         if records in (SCALING[0], SCALING[-1]):
             allocations = valgrind(["--tool=memcheck"], r"total heap usage: ([\d,]+) allocs",
                                    release)
             scaling_rows.append(f"| {records:,} | login-history: {allocations:,} heap "
                                 "allocations ||||||")
-        for label, seconds in wall.items():
-            points.setdefault(label.split()[0], []).append((records, seconds))
 
     with open("/proc/cpuinfo") as info:
         model = re.search(r"model name\s*: (.*)", info.read())
@@ -238,23 +220,11 @@ def main():
         "# A recent benchmark run", "",
         f"`python3 bench/bench.py` on {datetime.date.today().isoformat()}, on {model and model[1]}, "
         f"{os.cpu_count()} cores, Linux {platform.release()}. "
-        "What each table measures, and how: the comment at the top of bench/bench.py.", "",
+        "What each table measures, and how: HACKING.md, on the benchmark.", "",
         "## The three builds: instructions per record against the floors, and memory", "",
         *builds, "", "## Instructions per record, every case", "", *rows, "",
         f"## A million records, freshly cached (medians of {args.runs} runs)", "", *wall_rows, "",
         "## Scaling, 1% match, the Release build", "", *scaling_rows, ""])
-    if shutil.which("gnuplot"):
-        png = os.path.join(os.path.dirname(os.path.abspath(args.out)), "scaling.png")
-        plots = []
-        for index, (label, series) in enumerate(sorted(points.items())):
-            data = f"/var/log/plot{index}.dat"
-            with open(data, "w") as out:
-                out.writelines(f"{records} {seconds}\n" for records, seconds in series)
-            plots.append(f"'{data}' using 1:2 with linespoints title '{label}'")
-        output(["gnuplot", "-e", f"set terminal png size 800,500; set output '{png}'; "
-                "set logscale xy; set xlabel 'records in the log (1% match)'; "
-                "set ylabel 'median seconds'; set key top left; plot " + ", ".join(plots)])
-        text += "\n![time against log size](scaling.png)\n"
     with open(args.out, "w") as out:
         out.write(text)
     print(text)

@@ -1,7 +1,5 @@
-// read_floor: the least that reading the log record by record through stdio costs. Opens
-// /var/log/wtmp as login-history does, with the same 1 MiB buffer, and reads it 384 bytes at a time
-// with fread_unlocked, looking at nothing. The benchmark's floor for a scan in which no record
-// matches.
+// read_floor: the benchmark's floor for a scan in which no record matches: /var/log/wtmp read as
+// login-history reads it, 384 bytes at a time through the same 1 MiB buffer, looking at nothing.
 #include <cstddef>
 #include <cstdio>
 
