@@ -1,9 +1,6 @@
-# The cross builds' toolchain: -Dcross_triplet=TRIPLET chooses Debian's cross compilers and the
-# target's libraries and headers only (its C library under /usr/TRIPLET, and GoogleTest built for
-# it, a root given as -DCMAKE_FIND_ROOT_PATH=...); -Dcross_emulator=QEMU runs the test programs
-# under that qemu, with the target's libraries from -Dcross_root=DIR (default /usr/TRIPLET). The
-# binary that the end-to-end tests exec runs through binfmt_misc, with QEMU_LD_PREFIX set to the
-# same root.
+# The cross builds' toolchain: -Dcross_triplet=TRIPLET takes Debian's cross compilers and only the
+# target's libraries and headers; -Dcross_emulator=QEMU runs the tests under that qemu, with the
+# target's libraries from -Dcross_root=DIR (default /usr/TRIPLET).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${cross_triplet}-gcc)
 set(CMAKE_CXX_COMPILER ${cross_triplet}-g++)
