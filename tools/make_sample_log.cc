@@ -1,6 +1,5 @@
 // make_sample_log PATH: writes a small, plausible login log to PATH, to try login-history on: two
-// days of a host with a few users, console and ssh logins and their logouts, a login that failed, a
-// reboot and a shutdown. The days are 30 and 31 March 2024, across Europe's change to summer time.
+// days of a host, 30 and 31 March 2024, across Europe's change to summer time.
 #include <utmpx.h>  // the record types
 
 #include <cstdio>
@@ -25,40 +24,22 @@ struct event {
 // Logouts leave the user field empty, as login services write them.
 const std::vector<event> EVENTS = {
     {0, BOOT_TIME, "~", "reboot", "6.1.0-18-amd64"},
-    {3, RUN_LVL, "~", "runlevel", "6.1.0-18-amd64"},
     {9, LOGIN_PROCESS, "tty1", "LOGIN", ""},
     {412, USER_PROCESS, "tty1", "root", ""},
     {1260, USER_PROCESS, "pts/0", "alice", "192.0.2.17"},
     {1268, DEAD_PROCESS, "tty1", "", ""},
-    {1275, LOGIN_PROCESS, "tty1", "LOGIN", ""},
     {2101, USER_PROCESS, "pts/1", "bob", "198.51.100.4"},
-    {2109, USER_PROCESS, "pts/2", "alice", "192.0.2.17"},
-    {4033, DEAD_PROCESS, "pts/2", "", ""},
-    {5222, USER_PROCESS, "pts/2", "carol", "203.0.113.250"},
     {7380, DEAD_PROCESS, "pts/1", "", "", 0, 1},
     {9002, DEAD_PROCESS, "pts/0", "", ""},
-    {11544, USER_PROCESS, "pts/0", "dave", "2001:db8::42"},
-    {11550, DEAD_PROCESS, "pts/0", "", "", 0, 255},
-    {13999, DEAD_PROCESS, "pts/2", "", ""},
-    {30720, USER_PROCESS, "pts/0", "alice", "192.0.2.17"},
-    {33011, USER_PROCESS, "pts/1", "carol", "203.0.113.250"},
-    {35200, DEAD_PROCESS, "pts/1", "", ""},
+    {30720, USER_PROCESS, "pts/0", "carol", "203.0.113.250"},
     {38467, DEAD_PROCESS, "pts/0", "", ""},
     // Sunday 31 March: clocks in Europe go forward at 01:00 UTC.
-    {60005, USER_PROCESS, "pts/0", "bob", "198.51.100.4"},
-    {61810, DEAD_PROCESS, "pts/0", "", ""},
-    {64803, USER_PROCESS, "tty1", "root", ""},
     {64990, RUN_LVL, "~", "shutdown", "6.1.0-18-amd64"},
     {65040, BOOT_TIME, "~", "reboot", "6.1.0-21-amd64"},
-    {65043, RUN_LVL, "~", "runlevel", "6.1.0-21-amd64"},
     {65050, LOGIN_PROCESS, "tty1", "LOGIN", ""},
     {86977, USER_PROCESS, "pts/0", "alice", "192.0.2.17"},
-    {88204, USER_PROCESS, "pts/1", "carol", "198.51.100.77"},
-    {90166, DEAD_PROCESS, "pts/1", "", ""},
-    {95517, USER_PROCESS, "pts/1", "bob", "198.51.100.4"},
     {96022, DEAD_PROCESS, "pts/0", "", ""},
-    {101385, DEAD_PROCESS, "pts/1", "", ""},
-    {112650, USER_PROCESS, "pts/0", "alice", "2001:db8::17"},
+    {112650, USER_PROCESS, "pts/1", "bob", "2001:db8::17"},
 };
 
 }  // namespace
