@@ -1,6 +1,5 @@
-# Release builds get the hardening Debian builds its packages with, where the toolchain takes it: a
-# fortified C library, stack-smashing, stack-clash and control-flow protection, a PIE, relocations
-# read-only from the start.
+# Release builds get Debian's hardening, where the toolchain takes it: a fortified C library,
+# stack-smashing, stack-clash and control-flow protection, a PIE, relocations read-only at once.
 include(CheckCXXCompilerFlag)
 include(CheckPIESupported)
 foreach(flag -fstack-protector-strong -fstack-clash-protection -fcf-protection)
@@ -18,13 +17,3 @@ check_linker_flag(CXX "LINKER:-z,relro,-z,now" have_relro_now)
 if(have_relro_now)
     add_link_options($<$<CONFIG:Release>:LINKER:-z,relro,-z,now>)
 endif()
-
-# strip_comment_section(TARGET): drops the compiler's version strings, no part of the program
-# (Debian's packages drop them too), from Release builds.
-function(strip_comment_section target)
-    if(CMAKE_OBJCOPY)
-        add_custom_command(TARGET ${target} POST_BUILD
-            COMMAND "$<$<CONFIG:Release>:${CMAKE_OBJCOPY};--remove-section=.comment;$<TARGET_FILE:${target}>>"
-            COMMAND_EXPAND_LISTS)
-    endif()
-endfunction()
