@@ -1,6 +1,5 @@
-# awk -v record=FILE -f skip_reasons.awk: the tests that ctest skipped, each once with the reason
-# its output gave, from FILE, ctest's record of the run (its outputs only: not the command lines
-# that it records before them).
+# awk -v record=FILE -f skip_reasons.awk: each test that ctest skipped, once, with the reason that
+# its output gave in FILE, ctest's record of the run (outputs only, not the commands before them).
 BEGIN {
     while ((getline < record) > 0) {
         if (/^[0-9]+\/[0-9]+ Test: /) test = $3

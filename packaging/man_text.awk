@@ -1,8 +1,6 @@
-# awk -v part=summary|description -f man_text.awk login-history.1.in: plain text from the manual
-# page's source, for the packages' descriptions: the NAME line's summary, or the DESCRIPTION's
-# paragraphs up to the comment that ends the packages' description, wrapped at 72 columns with an
-# empty line between paragraphs. Font macros (.B, .IR and the like) give their words: the
-# alternating ones without blanks between them, as the page prints them.
+# awk -v part=summary|description -f man_text.awk login-history.1.in: for the packages, the NAME
+# line's summary, or the DESCRIPTION's paragraphs up to the comment that ends them there, as plain
+# text wrapped at 72 columns. Font macros give their words, the alternating ones without blanks.
 function flush() {
     if (line != "") print line
     line = ""

@@ -1,6 +1,6 @@
-# awk -v maintainer="NAME <ADDRESS>" -f news_to_changelog.awk NEWS.md: the release notes in
-# Debian's changelog format: a "## VERSION (DATE TIME UTC)" heading starts an entry, "- " starts an
-# item, and an indented line goes on with it; everything else is left out.
+# awk -v maintainer="NAME <ADDRESS>" -f news_to_changelog.awk NEWS.md: the release notes in Debian's
+# changelog format: a "## VERSION (DATE TIME UTC)" heading starts an entry, "- " an item, and an
+# indented line goes on with it; the rest is left out.
 function close_entry() {
     if (version != "") printf "\n -- %s  %s\n", maintainer, date
 }

@@ -10,8 +10,8 @@ include(packaging/source_date.cmake)
 set(ENV{SOURCE_DATE_EPOCH} "${source_date_epoch}")  # string(TIMESTAMP) reads it
 string(TIMESTAMP MAN_DATE "%Y-%m-%d" UTC)
 
-# The manual page and Debian's changelog (NEWS.md in Debian's format) go in
-# compressed, as both families' policies ask, with no names or times in gzip.
+# The manual page and Debian's changelog (NEWS.md in Debian's format), compressed with no names or
+# times, as both families' policies ask.
 configure_file(doc/login-history.1.in login-history.1 @ONLY)
 add_custom_command(OUTPUT login-history.1.gz
                    COMMAND sh -c "gzip -9n < login-history.1 > login-history.1.gz"
@@ -32,17 +32,14 @@ string(REPLACE "\n" "\n " licence " ${licence}")
 configure_file(packaging/copyright.in copyright @ONLY)
 
 include(GNUInstallDirs)
-# Directories 0755 whatever the umask, which masks the mode that mkdir is given; those that exist
-# are left as they are. Before it puts a file, an install notes which of these destinations and
-# their parents are missing, and once done it sets their mode. The install test finds a destination
-# missing here.
+# Directories 0755 under any umask, and those that exist left as they are: an install notes which
+# of its destinations (each here; the install test finds one left out) it lacks, then sets them.
 set(install_dirs ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_MANDIR}/man1 ${CMAKE_INSTALL_DOCDIR}
     ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides)
 install(CODE "set(install_dirs \"${install_dirs}\")" ALL_COMPONENTS)
 install(CODE [[set(made_dirs)
     foreach(dir IN LISTS install_dirs)
-        # Where the install puts them: DESTDIR before the prefix made absolute, as cmake does.
-        get_filename_component(path "${CMAKE_INSTALL_PREFIX}/${dir}" ABSOLUTE)
+        get_filename_component(path "${CMAKE_INSTALL_PREFIX}/${dir}" ABSOLUTE)  # as cmake does
         get_filename_component(path "$ENV{DESTDIR}${path}" ABSOLUTE)
         while(NOT EXISTS "${path}")
             list(APPEND made_dirs "${path}")
@@ -87,8 +84,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)  # which loads the completion
-# A build that reads the 32-bit time unsigned, as glibc declares it from 2.40
-# on, needs such a C library: an older one reads the time signed.
+# A build that reads the 32-bit time unsigned, as glibc 2.40 and later declare it, needs such a glibc.
 include(CheckCXXSourceCompiles)
 set(CMAKE_REQUIRED_INCLUDES ${PROJECT_SOURCE_DIR}/src)
 check_cxx_source_compiles("#include \"login_record.h\"
@@ -99,8 +95,7 @@ if(LOGIN_HISTORY_TIME_UNSIGNED)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
-# The RPM family's names and places: the licence marked as such, no
-# relocation prefix, none of the base system's directories claimed.
+# The RPM family's names and places: the licence marked, no relocation, no system directory claimed.
 string(SUBSTRING "${man_summary}" 0 1 first)
 string(SUBSTRING "${man_summary}" 1 -1 rest)
 string(TOUPPER "${first}" first)
@@ -115,11 +110,9 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/
     /usr/share/bash-completion /usr/share/bash-completion/completions)
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/doc/login-history/LICENSE"
                             "%doc /usr/share/doc/login-history/NEWS.md")
-# rpm's macros for reproducible packages: a fixed build host; the build time
-# from SOURCE_DATE_EPOCH, and every file's too once rpm's own steps (which
-# strip the binary again) are done, 0 included, which rpm's clamp passes
-# over; and Suggests, which CPack 3.25 drops from CPACK_RPM_PACKAGE_SUGGESTS,
-# as its probe of rpm 4.18 fails.
+# rpm's macros for reproducible packages: a fixed build host; SOURCE_DATE_EPOCH for the build time
+# and, after rpm's own steps, each file's, 0 included, which rpm's clamp passes over. Suggests, which
+# CPack 3.25 drops from CPACK_RPM_PACKAGE_SUGGESTS, as its probe of rpm 4.18 fails.
 string(CONCAT CPACK_RPM_SPEC_MORE_DEFINE
     "Suggests: bash-completion\n"
     "%define packager ${LOGIN_HISTORY_MAINTAINER}\n"

@@ -1,15 +1,14 @@
-# The packages' time, one rule for the configure step and for cpack: source_date_epoch, in seconds
-# since 1970, is SOURCE_DATE_EPOCH where it is set; else, in cpack, build_time, the build's; else
-# the last commit's time in source_dir's own repository; else that of NEWS.md's heading for
-# version. Anything but 0 to 4294967295 (a .rpm holds a file's time in 32 bits) stops it, saying so.
+# The packages' time, source_date_epoch, for the configure step and cpack: SOURCE_DATE_EPOCH where
+# set; else, in cpack, build_time; else the last commit's in source_dir's own repository; else
+# NEWS.md's heading's for version. Only 0 to 4294967295 passes: a .rpm's file times have 32 bits.
 set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")  # empty is unset: 0 is a time
 if(source_date_epoch STREQUAL "")
     set(source_date_epoch "${build_time}")
 endif()
 file(REAL_PATH "${source_dir}" source_dir)
 if(source_date_epoch STREQUAL "")
-    # The repository whose top level is this tree, trusted by that path alone whoever owns it, as
-    # the build runs its code anyway; and no signature checked, which would run a program.
+    # This tree's own repository, trusted by its path alone (the build runs its code anyway), with
+    # no signature checked, which would run a program.
     set(git git -c safe.directory=${source_dir} -C ${source_dir})
     execute_process(COMMAND ${git} rev-parse --show-toplevel OUTPUT_VARIABLE top ERROR_QUIET
                     OUTPUT_STRIP_TRAILING_WHITESPACE)
