@@ -60,7 +60,7 @@ bool close_output(std::FILE* out);
 // Gives up what the scan does not need: sets no_new_privs and, with Landlock, forbids opening,
 // making, removing, renaming, linking, truncating or running any file, TCP bind and connect, and
 // signals and abstract sockets beyond the process. Open descriptors work as before. Best effort
-// and silent: what the kernel lacks or refuses is left as it was. Call once the log is open.
+// and silent. Call once tzset() has read the zone and the log is open: no file opens after.
 void confine_scan();
 
 // Reads `log` to its end and writes to `out` the line of every record that
